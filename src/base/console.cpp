@@ -1,0 +1,65 @@
+#include "base/console.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace bm::console {
+namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
+
+std::string& buffer() {
+  static std::string text = [] {
+    std::string s;
+    s.reserve(kBlock);
+    return s;
+  }();
+  return text;
+}
+
+// Writes everything, through EINTR and short writes; gives up silently on any other error.
+void writeAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+void write(std::string_view text) {
+  std::string& out = buffer();
+  if (out.size() + text.size() > kBlock) flush();
+  if (text.size() >= kBlock) {
+    writeAll(STDOUT_FILENO, text);
+    return;
+  }
+  out.append(text);
+}
+
+void line(std::string_view text) {
+  write(text);
+  write("\n");
+}
+
+void flush() {
+  writeAll(STDOUT_FILENO, buffer());
+  buffer().clear();
+}
+
+void error(std::string_view text) {
+  flush();
+  writeAll(STDERR_FILENO, text);
+}
+
+void endProcess(int status) {
+  flush();
+  std::exit(status);
+}
+
+}  // namespace bm::console

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace bm {
+
+// What went wrong, as the failure report names it.
+enum class FailureKind {
+  MissingArgument,  // a position of the argument list that does not exist
+  UnsetValue,       // a command-line value read although the mode came alone
+  System,           // a system call refused
+  BadName,          // a backup file name without the expected fields
+  BadDate,          // a backup date that is not a calendar day
+};
+
+// Where a failure arose, taken from the throwing call site.
+struct Origin {
+  const char* function;
+  const char* file;
+  int line;
+};
+
+// The one failure type of the program. It rises to main, which writes the failure report.
+class Failure : public std::exception {
+ public:
+  Failure(FailureKind kind, std::string message, const char* function = __builtin_FUNCTION(),
+          const char* file = __builtin_FILE(), int line = __builtin_LINE());
+
+  FailureKind kind() const { return kind_; }
+  const std::string& message() const { return message_; }
+  const Origin& origin() const { return origin_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  FailureKind kind_;
+  std::string message_;
+  Origin origin_;
+};
+
+// "operation: strerror(error)", the message of a refused system call.
+[[noreturn]] void failSystem(const std::string& operation, int error,
+                             const char* function = __builtin_FUNCTION(),
+                             const char* file = __builtin_FILE(), int line = __builtin_LINE());
+
+const char* kindName(FailureKind kind);
+
+// The failure report: kind, message and origin, as main writes it on standard error.
+std::string failureReport(const Failure& failure);
+
+}  // namespace bm

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace bm {
+
+// The shortest decimal text that reads back as the same double, always with a decimal point in
+// positional form ("1700000000.0", "0.5", "-3.25"); exponent form only below 1e-4 or from 1e16
+// on, with a sign and at least two exponent digits ("5e-05", "1.5e+16").
+std::string numberText(double value);
+
+}  // namespace bm

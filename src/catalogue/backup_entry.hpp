@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bm {
+
+// The discovery macros that name an entry's fields, in the order every output writes them.
+inline constexpr std::string_view NOME_HOST = "{#NOME_HOST}";
+inline constexpr std::string_view DATA_HOST = "{#DATA_HOST}";
+inline constexpr std::string_view DATA_MODIFICACAO = "{#DATA_MODIFICACAO}";
+inline constexpr std::string_view TEMPO_MODIFICACAO = "{#TEMPO_MODIFICACAO}";
+
+// One backup directory entry. The fields stand in macro order; the discovery report uses the
+// first two, the collection report all four.
+struct BackupEntry {
+  std::string nomeHost;         // {#NOME_HOST}: upper case, trimmed
+  std::string dataHost;         // {#DATA_HOST}: "%Y-%m-%d" once duplicates are removed
+  double dataModificacao = 0;   // {#DATA_MODIFICACAO}: st_mtime in seconds, with its fraction
+  double tempoModificacao = 0;  // {#TEMPO_MODIFICACAO}: age in seconds, negative if newer than now
+};
+
+// How a directory's file names give host names and dates.
+enum class NamingScheme {
+  NameFields,        // "date.anything.host[.more]": the path contains "huawei"
+  ModificationTime,  // the whole name is the host, the modification day is the date
+};
+
+struct ScanResult {
+  NamingScheme scheme;
+  std::vector<BackupEntry> entries;
+};
+
+}  // namespace bm

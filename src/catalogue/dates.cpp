@@ -1,0 +1,81 @@
+#include "catalogue/dates.hpp"
+
+#include "base/failure.hpp"
+
+namespace bm {
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && isLeap(year) ? 29 : kDays[month - 1];
+}
+
+// Reads one or two digits at text[i].
+std::optional<int> readSmallNumber(std::string_view text, std::size_t& i) {
+  if (i >= text.size() || !isDigit(text[i])) return std::nullopt;
+  int value = text[i++] - '0';
+  if (i < text.size() && isDigit(text[i])) value = value * 10 + (text[i++] - '0');
+  return value;
+}
+
+std::optional<int> readDay(std::string_view text, std::size_t& i) {
+  if (i < text.size() && text[i] == ' ') {
+    ++i;
+    if (i >= text.size() || text[i] < '1' || text[i] > '9') return std::nullopt;
+    return text[i++] - '0';
+  }
+  return readSmallNumber(text, i);
+}
+
+void appendPadded(std::string& out, int value, std::size_t width) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  if (value < 0) out += '-';
+  if (digits.size() < width) out.append(width - digits.size(), '0');
+  out += digits;
+}
+
+}  // namespace
+
+std::optional<CalendarDay> parseDate(std::string_view text) {
+  if (text.size() < 8) return std::nullopt;
+  int year = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    if (!isDigit(text[k])) return std::nullopt;
+    year = year * 10 + (text[k] - '0');
+  }
+  std::size_t i = 4;
+  if (year < 1 || text[i++] != '-') return std::nullopt;
+  const std::optional<int> month = readSmallNumber(text, i);
+  if (!month || *month < 1 || *month > 12) return std::nullopt;
+  if (i >= text.size() || text[i++] != '-') return std::nullopt;
+  const std::optional<int> day = readDay(text, i);
+  if (!day || *day < 1 || *day > daysInMonth(year, *month) || i != text.size()) {
+    return std::nullopt;
+  }
+  return CalendarDay{year, *month, *day};
+}
+
+std::string formatDate(const CalendarDay& day) {
+  std::string out;
+  out.reserve(10);
+  appendPadded(out, day.year, 4);
+  out += '-';
+  appendPadded(out, day.month, 2);
+  out += '-';
+  appendPadded(out, day.day, 2);
+  return out;
+}
+
+CalendarDay localDay(std::time_t when) {
+  std::tm local{};
+  if (localtime_r(&when, &local) == nullptr) {
+    failSystem("localtime_r " + std::to_string(when), EOVERFLOW);
+  }
+  return CalendarDay{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+}  // namespace bm

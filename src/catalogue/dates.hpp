@@ -1,0 +1,29 @@
+#pragma once
+
+#include <compare>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bm {
+
+struct CalendarDay {
+  int year;
+  int month;
+  int day;
+  auto operator<=>(const CalendarDay&) const = default;
+};
+
+// A "%Y-%m-%d" date read strictly: exactly four year digits from 0001, a month 1-12 in one or
+// two digits, a day in one or two digits or a blank and one digit, a day that exists, and
+// nothing before or after.
+std::optional<CalendarDay> parseDate(std::string_view text);
+
+// "%Y-%m-%d" with a four-digit year: 0001-01-05, never 1-01-05.
+std::string formatDate(const CalendarDay& day);
+
+// The calendar day of a time stamp in the process's local time zone.
+CalendarDay localDay(std::time_t when);
+
+}  // namespace bm

@@ -1,0 +1,45 @@
+#include "catalogue/file_names.hpp"
+
+#include "base/failure.hpp"
+#include "catalogue/unicode_name.hpp"
+
+namespace bm {
+
+BackupEntry nameFieldsEntry(std::string_view name, const char* function, const char* file,
+                            int line) {
+  const std::size_t firstDot = name.find('.');
+  const std::size_t secondDot =
+      firstDot == std::string_view::npos ? firstDot : name.find('.', firstDot + 1);
+  if (secondDot == std::string_view::npos) {
+    throw Failure(FailureKind::BadName,
+                  "o nome " + quotedName(name) + " não tem três campos separados por '.'",
+                  function, file, line);
+  }
+  const std::size_t hostEnd = name.find('.', secondDot + 1);
+  const std::string_view date = name.substr(0, firstDot);
+  const std::string_view host = name.substr(secondDot + 1, hostEnd - (secondDot + 1));
+  BackupEntry entry;
+  entry.nomeHost = trimmedUpper(host);
+  entry.dataHost = trimmedUpper(date);
+  return entry;
+}
+
+std::string hostFromWholeName(std::string_view name) { return trimmedUpper(name); }
+
+std::string quotedName(std::string_view name) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "'";
+  for (char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7f) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+}  // namespace bm

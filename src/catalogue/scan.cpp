@@ -1,0 +1,95 @@
+#include "catalogue/scan.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "base/failure.hpp"
+#include "catalogue/dates.hpp"
+#include "catalogue/file_names.hpp"
+
+namespace bm {
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using Directory = std::unique_ptr<DIR, DirCloser>;
+
+Directory openDirectory(const std::string& caminho) {
+  Directory dir(::opendir(caminho.c_str()));
+  if (!dir) failSystem("opendir " + caminho, errno);
+  return dir;
+}
+
+// The next name but "." and "..", or nullptr at the end of the listing.
+const char* nextName(DIR* dir, const std::string& caminho) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) failSystem("readdir " + caminho, errno);
+      return nullptr;
+    }
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    return name;
+  }
+}
+
+// The status path is caminho + "/" + name, not normalised: a trailing slash doubles, harmlessly.
+struct StatusReader {
+  std::string path;
+  std::size_t prefix;
+
+  explicit StatusReader(const std::string& caminho) : path(caminho + "/"), prefix(path.size()) {}
+
+  struct timespec modificationTime(const char* name) {
+    path.resize(prefix);
+    path += name;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) failSystem("stat " + path, errno);
+    return status.st_mtim;
+  }
+};
+
+double seconds(const struct timespec& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+ScanResult scan(const std::string& caminho, bool withTimes) {
+  Directory dir = openDirectory(caminho);
+  ScanResult result{namingSchemeFor(caminho), {}};
+  StatusReader status(caminho);
+  while (const char* name = nextName(dir.get(), caminho)) {
+    BackupEntry entry;
+    if (result.scheme == NamingScheme::NameFields) {
+      entry = nameFieldsEntry(name);
+      if (withTimes) entry.dataModificacao = seconds(status.modificationTime(name));
+    } else {
+      entry.nomeHost = hostFromWholeName(name);
+      const struct timespec mtime = status.modificationTime(name);
+      entry.dataHost = formatDate(localDay(mtime.tv_sec));
+      entry.dataModificacao = seconds(mtime);
+    }
+    result.entries.push_back(std::move(entry));
+  }
+  return result;
+}
+
+}  // namespace
+
+NamingScheme namingSchemeFor(std::string_view caminho) {
+  return caminho.find("huawei") != std::string_view::npos ? NamingScheme::NameFields
+                                                          : NamingScheme::ModificationTime;
+}
+
+ScanResult scanBackupDirectory(const std::string& caminho) { return scan(caminho, false); }
+
+ScanResult scanBackupDirectoryWithTimes(const std::string& caminho) {
+  return scan(caminho, true);
+}
+
+}  // namespace bm

@@ -1,0 +1,22 @@
+#include "cli/dispatch.hpp"
+
+#include "base/console.hpp"
+#include "base/process_values.hpp"
+#include "cli/banner.hpp"
+#include "cli/launch.hpp"
+#include "reports/collection.hpp"
+#include "reports/discovery.hpp"
+
+namespace bm {
+
+void dispatch() {
+  const std::string& m = mode();
+  if (m == "version") get_version();
+  if (m == "descobertaBackups") descobertaBackups(caminho());
+  if (m == "coletarData") coletarData(caminho());
+  if (m.find("launch_") != std::string::npos) launch(m);
+  console::line("Modo de execução não ecnontrado.");
+  console::endProcess(1);
+}
+
+}  // namespace bm

@@ -1,0 +1,39 @@
+#include <cxxabi.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+#include "base/console.hpp"
+#include "base/failure.hpp"
+#include "base/process_values.hpp"
+#include "cli/arguments.hpp"
+#include "cli/dispatch.hpp"
+
+namespace {
+
+std::string typeName(const std::exception& e) {
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> name(
+      abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status), &std::free);
+  return status == 0 && name ? name.get() : typeid(e).name();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A launched child keeps working after nobody reads its console: writes then fail with EPIPE,
+  // which the console drops, instead of the signal ending the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    bm::setProcessValues(bm::lerArgumentos(std::vector<std::string>(argv, argv + argc)));
+    bm::dispatch();
+  } catch (const bm::Failure& failure) {
+    bm::console::error(bm::failureReport(failure));
+  } catch (const std::exception& e) {
+    bm::console::error("Falha não tratada: " + typeName(e) + ": " + e.what() +
+                       "\n  em local desconhecido\n");
+  }
+  return EXIT_FAILURE;
+}

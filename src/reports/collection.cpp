@@ -1,0 +1,62 @@
+#include "reports/collection.hpp"
+
+#include <algorithm>
+#include <ctime>
+
+#include "base/console.hpp"
+#include "base/failure.hpp"
+#include "base/number_text.hpp"
+#include "base/process_values.hpp"
+#include "catalogue/duplicates.hpp"
+#include "catalogue/scan.hpp"
+#include "reports/debug_listing.hpp"
+#include "zabbix/send.hpp"
+
+namespace bm {
+namespace {
+
+double currentTime() {
+  struct timespec now {};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) failSystem("clock_gettime", errno);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void printEntry(const BackupEntry& entry) {
+  std::string text = entry.nomeHost;
+  text += ' ';
+  text += entry.dataHost;
+  text += ' ';
+  text += numberText(entry.dataModificacao);
+  text += ' ';
+  text += numberText(entry.tempoModificacao);
+  console::line(text);
+}
+
+}  // namespace
+
+std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
+  for (BackupEntry& entry : scan.entries) entry.tempoModificacao = now - entry.dataModificacao;
+  if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
+  std::stable_sort(scan.entries.begin(), scan.entries.end(),
+                   [](const BackupEntry& a, const BackupEntry& b) { return a.nomeHost < b.nomeHost; });
+  return removerHostsDuplicados(scan.entries);
+}
+
+void coletarData(const std::string& caminho) {
+  // One instant for the whole run, read before the directory is listed.
+  const double now = currentTime();
+  const std::vector<BackupEntry> descoberta =
+      collectionList(scanBackupDirectoryWithTimes(caminho), now);
+  if (zabbix_host() == "debug") {
+    printDebugHeader();
+    for (const BackupEntry& entry : descoberta) printEntry(entry);
+    console::endProcess(0);
+  }
+  for (const BackupEntry& entry : descoberta) {
+    send_zabbix(zabbix_server(), zabbix_host(), "ultimaModificacao[" + entry.nomeHost + "]",
+                entry.tempoModificacao);
+  }
+  console::endProcess(0);
+}
+
+}  // namespace bm

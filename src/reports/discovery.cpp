@@ -1,0 +1,38 @@
+#include "reports/discovery.hpp"
+
+#include <algorithm>
+
+#include "base/console.hpp"
+#include "base/process_values.hpp"
+#include "catalogue/duplicates.hpp"
+#include "catalogue/scan.hpp"
+#include "reports/debug_listing.hpp"
+#include "reports/discovery_document.hpp"
+#include "zabbix/send.hpp"
+
+namespace bm {
+
+std::vector<BackupEntry> discoveryList(ScanResult scan) {
+  if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
+  // Date text, not date order: an unpadded date sorts by its characters.
+  std::stable_sort(scan.entries.begin(), scan.entries.end(),
+                   [](const BackupEntry& a, const BackupEntry& b) { return a.dataHost > b.dataHost; });
+  return removerHostsDuplicados(scan.entries);
+}
+
+void descobertaBackups(const std::string& caminho) {
+  const std::vector<BackupEntry> descoberta = discoveryList(scanBackupDirectory(caminho));
+  if (zabbix_host() == "debug") {
+    printDebugHeader();
+    for (const BackupEntry& entry : descoberta) {
+      console::line(entry.nomeHost + " " + entry.dataHost);
+    }
+    console::endProcess(0);
+  }
+  send_zabbix(zabbix_server(), zabbix_host(), "descobertaBackups", descobertaJson(descoberta));
+  // "OK" says the report has finished, not that Zabbix took the value.
+  console::line("OK");
+  console::endProcess(0);
+}
+
+}  // namespace bm

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/backup_entry.hpp"
+
+namespace bm {
+
+// {"data": [{"{#NOME_HOST}": "...", "{#DATA_HOST}": "..."}, ...]} on one line of pure ASCII.
+std::string descobertaJson(const std::vector<BackupEntry>& descoberta);
+
+// A JSON string: \" \\ \n \r \t \b \f, \u00XX (lowercase) for every other character outside
+// printable ASCII, surrogate pairs above U+FFFF, and U+FFFD for each undecodable byte.
+void appendJsonString(std::string& out, std::string_view text);
+
+}  // namespace bm
