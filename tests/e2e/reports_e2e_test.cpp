@@ -1,0 +1,234 @@
+// Both reports end to end in debug mode, and the failures that end a report.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "e2e.hpp"
+
+namespace bm::test {
+namespace {
+
+class ReportsTest : public testing::Test {
+ protected:
+  std::string directory(const std::string& name) {
+    const std::string path = tmp_ / name;
+    makeDirectory(path);
+    return path;
+  }
+
+  // Lines for the names in listing order, from a name -> line table.
+  static std::string inListingOrder(const std::string& dir,
+                                    const std::map<std::string, std::string>& lines) {
+    std::string out;
+    for (const std::string& name : listingOrder(dir)) out += lines.at(name) + "\n";
+    return out;
+  }
+
+  TempDir tmp_;
+};
+
+TEST_F(ReportsTest, DiscoveryNameFieldsNewestPerHostByDateText) {
+  const std::string dir = directory("backups-huawei");
+  for (const char* name : {"2024-03-05.cfg.core-sw1.zip", "2024-03-07.cfg. core-sw1 .zip",
+                           "2024-3-9.cfg.são-paulo.zip", "2024-3-10.cfg.edge.zip",
+                           "2024-3-9.cfg.dup", "2024-03-11.cfg.dup", "2024-02-01.x.straße"}) {
+    makeFile(dir + "/" + name);
+  }
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "127.0.0.9", "debug"})),
+            expected(0, kDebugHeader +
+                            "SÃO-PAULO 2024-03-09\n"
+                            "DUP 2024-03-11\n"
+                            "EDGE 2024-03-10\n"
+                            "CORE-SW1 2024-03-07\n"
+                            "STRASSE 2024-02-01\n"));
+}
+
+TEST_F(ReportsTest, DiscoveryModificationTimeOneLinePerFileInListingOrder) {
+  const std::string dir = directory("routers");
+  makeFile(dir + "/sw1", utcSeconds(2024, 3, 6, 2, 30));  // 23:30 local, the 6th in UTC
+  makeFile(dir + "/SW1", utcSeconds(2024, 3, 6, 3, 0));
+  makeFile(dir + "/ router1.cfg\t", utcSeconds(2023, 12, 31, 12, 0));
+  makeDirectory(dir + "/sub");
+  setModificationTime(dir + "/sub", utcSeconds(2020, 1, 1, 12, 0));
+  makeFile(dir + "/bad\xff", utcSeconds(2024, 1, 2, 12, 0));
+  const std::string lines = inListingOrder(dir, {{"sw1", "SW1 2024-03-05"},
+                                                 {"SW1", "SW1 2024-03-06"},
+                                                 {" router1.cfg\t", "ROUTER1.CFG 2023-12-31"},
+                                                 {"sub", "SUB 2020-01-01"},
+                                                 {"bad\xff", "BAD\ufffd 2024-01-02"}});
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir + "/", "s", "debug"})),
+            expected(0, kDebugHeader + lines));
+}
+
+TEST_F(ReportsTest, UpperCasingIgnoresATurkishLocale) {
+  const std::string dir = directory("tr");
+  makeFile(dir + "/istanbul", utcSeconds(2024, 3, 6, 12, 0));
+  RunOptions turkish;
+  turkish.env = {{"LANG", "tr_TR.UTF-8"}, {"LC_ALL", "tr_TR.UTF-8"}};
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"}, turkish)),
+            expected(0, kDebugHeader + "ISTANBUL 2024-03-06\n"));
+}
+
+TEST_F(ReportsTest, EmptyDirectoryPrintsTheHeaderOnly) {
+  for (const char* name : {"empty", "empty-huawei"}) {
+    SCOPED_TRACE(name);
+    const std::string dir = directory(name);
+    EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"})),
+              expected(0, kDebugHeader));
+    EXPECT_EQ(describe(runAgent({"coletarData", dir, "s", "debug"})), expected(0, kDebugHeader));
+  }
+}
+
+// A collection line: the age depends on the run's clock, so it is checked against the window
+// the run took place in.
+struct CollectionLine {
+  std::string prefix;  // host, date and modification time, as printed
+  double age;
+};
+
+std::vector<CollectionLine> collectionLines(const std::string& out) {
+  std::vector<CollectionLine> lines;
+  std::istringstream in(out.substr(kDebugHeader.size()));
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t cut = line.rfind(' ');
+    lines.push_back({line.substr(0, cut), std::strtod(line.c_str() + cut + 1, nullptr)});
+  }
+  return lines;
+}
+
+// The day in the pinned zone, three hours behind UTC.
+std::string localDate(std::time_t when) {
+  const std::time_t shifted = when - 3 * 3600;
+  std::tm t{};
+  ::gmtime_r(&shifted, &t);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &t);
+  return text;
+}
+
+double wallClock() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+TEST_F(ReportsTest, CollectionNameFieldsByHostWithTheChosenFilesTimes) {
+  const std::string dir = directory("huawei");
+  // CORE-SW1's newest backup by name is the older file: its time is reported.
+  makeFile(dir + "/2024-03-07.cfg.core-sw1.zip", 1709692200, 250000000);
+  makeFile(dir + "/2024-03-05.cfg.core-sw1.zip", 1709800000);
+  makeFile(dir + "/2024-03-01.cfg.a-router", 1700000000);
+  const double before = wallClock();
+  const RunResult r = runAgent({"coletarData", dir, "s", "debug"});
+  const double after = wallClock();
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(r.err, "");
+  ASSERT_EQ(r.out.substr(0, kDebugHeader.size()), kDebugHeader);
+  const std::vector<CollectionLine> lines = collectionLines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].prefix, "A-ROUTER 2024-03-01 1700000000.0");
+  EXPECT_EQ(lines[1].prefix, "CORE-SW1 2024-03-07 1709692200.25");
+  EXPECT_GE(lines[0].age, before - 1700000000.0 - 0.001);
+  EXPECT_LE(lines[0].age, after - 1700000000.0 + 0.001);
+  EXPECT_GE(lines[1].age, before - 1709692200.25 - 0.001);
+  EXPECT_LE(lines[1].age, after - 1709692200.25 + 0.001);
+}
+
+TEST_F(ReportsTest, CollectionModificationTimeKeepsDuplicatesAndNegativeAges) {
+  const std::string dir = directory("routers");
+  const auto future = static_cast<std::time_t>(wallClock()) + 100000;
+  makeFile(dir + "/sw1", utcSeconds(2024, 3, 6, 2, 30), 500000000);
+  makeFile(dir + "/SW1", future);
+  const double before = wallClock();
+  const RunResult r = runAgent({"coletarData", dir, "s", "debug"});
+  const double after = wallClock();
+  ASSERT_EQ(describe(r).substr(0, 9), "status 0\n");
+  const std::vector<CollectionLine> lines = collectionLines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const bool fromFuture = listingOrder(dir)[i] == "SW1";
+    const double mtime = fromFuture ? static_cast<double>(future) : 1709692200.5;
+    SCOPED_TRACE(lines[i].prefix);
+    EXPECT_EQ(lines[i].prefix, fromFuture ? "SW1 " + localDate(future) + " " +
+                                                std::to_string(future) + ".0"
+                                          : "SW1 2024-03-05 1709692200.5");
+    EXPECT_GE(lines[i].age, before - mtime - 0.001);
+    EXPECT_LE(lines[i].age, after - mtime + 0.001);
+    if (fromFuture) {
+      EXPECT_LT(lines[i].age, 0);
+    }
+  }
+}
+
+TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
+  const std::string missing = tmp_ / "missing";
+  makeFile(tmp_ / "file");
+  const std::string badName = directory("huawei-bad-name");
+  makeFile(badName + "/2024-03-05.cfg.ok");
+  makeFile(badName + "/README");
+  const std::string badDate = directory("huawei-bad-date");
+  makeFile(badDate + "/2024-03-05.cfg.ok");
+  makeFile(badDate + "/2024-02-30.cfg.ok");
+  const std::string dangling = directory("dangling");
+  ASSERT_EQ(::symlink("/nonexistent", (dangling + "/sw1").c_str()), 0);
+  const std::string huaweiDangling = directory("huawei-dangling");
+  ASSERT_EQ(::symlink("/nonexistent", (huaweiDangling + "/2024-03-05.x.sw1").c_str()), 0);
+
+  const std::string opendirMissing =
+      failureReport("ErroDoSistema", "opendir " + missing + ": No such file or directory",
+                    "openDirectory", "src/catalogue/scan.cpp");
+  const std::string opendirFile =
+      failureReport("ErroDoSistema", "opendir " + (tmp_ / "file") + ": Not a directory",
+                    "openDirectory", "src/catalogue/scan.cpp");
+  const std::string readme =
+      failureReport("NomeInvalido", "o nome 'README' não tem três campos separados por '.'",
+                    "scan", "src/catalogue/scan.cpp");
+  const std::string badDay = failureReport(
+      "DataInvalida", "a data '2024-02-30' do host 'OK' não é uma data \"%Y-%m-%d\" válida",
+      "removerHostsDuplicados", "src/catalogue/duplicates.cpp");
+  const std::string statDangling =
+      failureReport("ErroDoSistema", "stat " + dangling + "/sw1: No such file or directory",
+                    "modificationTime", "src/catalogue/scan.cpp");
+  const std::string statHuawei = failureReport(
+      "ErroDoSistema", "stat " + huaweiDangling + "/2024-03-05.x.sw1: No such file or directory",
+      "modificationTime", "src/catalogue/scan.cpp");
+  const struct {
+    const char* mode;
+    std::string dir;
+    std::string result;
+  } cases[] = {
+      {"descobertaBackups", missing, expected(1, "", opendirMissing)},
+      {"coletarData", missing, expected(1, "", opendirMissing)},
+      {"descobertaBackups", tmp_ / "file", expected(1, "", opendirFile)},
+      {"descobertaBackups", badName, expected(1, "", readme)},
+      {"coletarData", badName, expected(1, "", readme)},
+      {"descobertaBackups", badDate, expected(1, "", badDay)},
+      {"coletarData", badDate, expected(1, "", badDay)},
+      {"descobertaBackups", dangling, expected(1, "", statDangling)},
+      {"coletarData", dangling, expected(1, "", statDangling)},
+      {"descobertaBackups", huaweiDangling, expected(0, kDebugHeader + "SW1 2024-03-05\n")},
+      {"coletarData", huaweiDangling, expected(1, "", statHuawei)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " " + c.dir);
+    EXPECT_EQ(describe(runAgent({c.mode, c.dir, "s", "debug"})), c.result);
+  }
+}
+
+TEST_F(ReportsTest, AReportWhoseOutputNobodyReadsStillFinishes) {
+  const std::string dir = directory("many");
+  // More than a pipe holds, so the writes meet the closed pipe.
+  for (int i = 0; i < 3000; ++i) makeFile(dir + "/host-with-a-long-name-" + std::to_string(i));
+  RunOptions unread;
+  unread.closedStdout = true;
+  const RunResult r = runAgent({"coletarData", dir, "s", "debug"}, unread);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
+}  // namespace bm::test

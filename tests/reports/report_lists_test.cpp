@@ -1,0 +1,74 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "reports/collection.hpp"
+#include "reports/discovery.hpp"
+
+namespace bm {
+namespace {
+
+using testing::ElementsAre;
+
+BackupEntry entry(std::string host, std::string date, double mtime = 0) {
+  return BackupEntry{std::move(host), std::move(date), mtime, 0};
+}
+
+std::vector<std::string> summary(const std::vector<BackupEntry>& entries) {
+  std::vector<std::string> out;
+  for (const BackupEntry& e : entries) {
+    out.push_back(e.nomeHost + " " + e.dataHost + " " + std::to_string(e.dataModificacao) + " " +
+                  std::to_string(e.tempoModificacao));
+  }
+  return out;
+}
+
+TEST(DiscoveryList, NameFieldsNewestDateTextFirstThenOneEntryPerHost) {
+  const ScanResult scan{NamingScheme::NameFields,
+                        {entry("B", "2024-03-01"), entry("A", "2024-03-04"),
+                         entry("C", "2024-03-09"), entry("A", "2024-03-05"),
+                         entry("D", "2024-03-05")}};
+  EXPECT_THAT(summary(discoveryList(scan)),
+              ElementsAre("C 2024-03-09 0.000000 0.000000", "A 2024-03-05 0.000000 0.000000",
+                          "D 2024-03-05 0.000000 0.000000", "B 2024-03-01 0.000000 0.000000"));
+}
+
+TEST(DiscoveryList, SortsByTextEvenWhereUnpaddedDatesDisagree) {
+  // "2024-3-9" > "2024-3-10" > "2024-03-11" as text, the reverse of their order as days.
+  const ScanResult scan{NamingScheme::NameFields,
+                        {entry("X", "2024-03-11"), entry("Y", "2024-3-10"),
+                         entry("Z", "2024-3-9"), entry("Z", "2024-03-12")}};
+  EXPECT_THAT(summary(discoveryList(scan)),
+              ElementsAre("Z 2024-03-12 0.000000 0.000000", "Y 2024-03-10 0.000000 0.000000",
+                          "X 2024-03-11 0.000000 0.000000"));
+}
+
+TEST(DiscoveryList, ModificationTimeEntriesStayAsListed) {
+  const ScanResult scan{NamingScheme::ModificationTime,
+                        {entry("SW1", "2024-03-01"), entry("A", "2024-03-09"),
+                         entry("SW1", "2024-03-05")}};
+  EXPECT_THAT(summary(discoveryList(scan)),
+              ElementsAre("SW1 2024-03-01 0.000000 0.000000", "A 2024-03-09 0.000000 0.000000",
+                          "SW1 2024-03-05 0.000000 0.000000"));
+}
+
+TEST(CollectionList, NameFieldsByHostNameKeepingTheChosenFilesTimes) {
+  // B's newest backup by name is the older file: its time is the one reported.
+  const ScanResult scan{NamingScheme::NameFields,
+                        {entry("B", "2024-03-07", 100), entry("A", "2024-03-01", 300),
+                         entry("B", "2024-03-05", 200), entry("\u00c3", "2024-03-01", 50)}};
+  EXPECT_THAT(summary(collectionList(scan, 1000)),
+              ElementsAre("A 2024-03-01 300.000000 700.000000",
+                          "B 2024-03-07 100.000000 900.000000",
+                          "\u00c3 2024-03-01 50.000000 950.000000"));
+}
+
+TEST(CollectionList, ModificationTimeAsListedWithNegativeAgesForNewerFiles) {
+  const ScanResult scan{NamingScheme::ModificationTime,
+                        {entry("SW1", "2024-03-01", 1500.5), entry("SW1", "2024-03-01", 400.25)}};
+  EXPECT_THAT(summary(collectionList(scan, 1000)),
+              ElementsAre("SW1 2024-03-01 1500.500000 -500.500000",
+                          "SW1 2024-03-01 400.250000 599.750000"));
+}
+
+}  // namespace
+}  // namespace bm
