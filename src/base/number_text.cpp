@@ -33,7 +33,10 @@ Decimal shortestDigits(double value) {
 std::string exponentForm(const Decimal& d) {
   std::string out = d.negative ? "-" : "";
   out += d.digits[0];
-  if (d.digits.size() > 1) out += "." + d.digits.substr(1);
+  if (d.digits.size() > 1) {
+    out += '.';
+    out.append(d.digits, 1);
+  }
   out += d.exponent < 0 ? "e-" : "e+";
   const int magnitude = std::abs(d.exponent);
   if (magnitude < 10) out += '0';
@@ -44,14 +47,20 @@ std::string exponentForm(const Decimal& d) {
 std::string positionalForm(const Decimal& d) {
   std::string out = d.negative ? "-" : "";
   if (d.exponent < 0) {
-    out += "0." + std::string(static_cast<std::size_t>(-d.exponent - 1), '0') + d.digits;
+    out += "0.";
+    out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
+    out += d.digits;
     return out;
   }
   const auto whole = static_cast<std::size_t>(d.exponent) + 1;
   if (d.digits.size() <= whole) {
-    out += d.digits + std::string(whole - d.digits.size(), '0') + ".0";
+    out += d.digits;
+    out.append(whole - d.digits.size(), '0');
+    out += ".0";
   } else {
-    out += d.digits.substr(0, whole) + "." + d.digits.substr(whole);
+    out.append(d.digits, 0, whole);
+    out += '.';
+    out.append(d.digits, whole);
   }
   return out;
 }

@@ -1,0 +1,35 @@
+# The two commands of the README, and the builds behind them.
+JOBS ?= $(shell nproc)
+CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
+
+.PHONY: all deps build demo check test clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF >/dev/null
+	@cmake --build build/release -j$(JOBS) >/dev/null
+
+demo: build
+	@scripts/demo build/release/src/cli/backup-monitor
+
+# Every test twice: warnings as errors, then under AddressSanitizer and UBSan.
+check: deps
+	cmake -S . -B build/werror -DBM_WERROR=ON
+	cmake --build build/werror -j$(JOBS)
+	$(CTEST) build/werror
+	cmake -S . -B build/asan -DBM_WERROR=ON -DBM_SANITIZE=ON
+	cmake --build build/asan -j$(JOBS)
+	$(CTEST) build/asan
+
+# The quick loop while developing: one build, every test.
+test: deps
+	cmake -S . -B build/werror -DBM_WERROR=ON
+	cmake --build build/werror -j$(JOBS)
+	$(CTEST) build/werror
+
+clean:
+	rm -rf build
