@@ -26,6 +26,8 @@ const char* kindName(FailureKind kind) {
       return "NomeInvalido";
     case FailureKind::BadDate:
       return "DataInvalida";
+    case FailureKind::Delivery:
+      return "FalhaDeEntrega";
   }
   return "Falha";
 }

@@ -12,6 +12,7 @@ enum class FailureKind {
   System,           // a system call refused
   BadName,          // a backup file name without the expected fields
   BadDate,          // a backup date that is not a calendar day
+  Delivery,         // a send to Zabbix that did not complete
 };
 
 // Where a failure arose, taken from the throwing call site.

@@ -10,7 +10,7 @@
 #include "catalogue/duplicates.hpp"
 #include "catalogue/scan.hpp"
 #include "reports/debug_listing.hpp"
-#include "zabbix/send.hpp"
+#include "zabbix/item_key.hpp"
 
 namespace bm {
 namespace {
@@ -42,6 +42,15 @@ std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
   return removerHostsDuplicados(scan.entries);
 }
 
+void entregarIdades(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
+                    const std::string& zabbix_host, const DeliveryOptions& options) {
+  for (const BackupEntry& entry : descoberta) {
+    // The key the server made from the discovered name, quoted where it quotes it.
+    const std::string key = "ultimaModificacao[" + itemKeyParameter(entry.nomeHost) + "]";
+    send_zabbix(zabbix_server, zabbix_host, key, entry.tempoModificacao, options);
+  }
+}
+
 void coletarData(const std::string& caminho) {
   // One instant for the whole run, read before the directory is listed.
   const double now = currentTime();
@@ -52,10 +61,7 @@ void coletarData(const std::string& caminho) {
     for (const BackupEntry& entry : descoberta) printEntry(entry);
     console::endProcess(0);
   }
-  for (const BackupEntry& entry : descoberta) {
-    send_zabbix(zabbix_server(), zabbix_host(), "ultimaModificacao[" + entry.nomeHost + "]",
-                entry.tempoModificacao);
-  }
+  entregarIdades(descoberta, zabbix_server(), zabbix_host());
   console::endProcess(0);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "catalogue/backup_entry.hpp"
+#include "zabbix/send.hpp"
 
 namespace bm {
 
@@ -11,6 +12,11 @@ namespace bm {
 // name-field entries sorted by host name (stable), then one per host; modification-time entries
 // as listed, duplicates kept.
 std::vector<BackupEntry> collectionList(ScanResult scan, double now);
+
+// Sends each entry's age under "ultimaModificacao[HOST]", in order. A host that cannot be
+// delivered costs its five attempts; the next one is still tried.
+void entregarIdades(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
+                    const std::string& zabbix_host, const DeliveryOptions& options = {});
 
 // Mode coletarData: prints every entry with its modification time and age (host "debug") or
 // delivers each age under "ultimaModificacao[HOST]". Ends the process.

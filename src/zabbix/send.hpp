@@ -1,15 +1,24 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
-#include <variant>
+
+#include "zabbix/sender.hpp"
 
 namespace bm {
 
-// A value as a report hands it over: the discovery document, or an age in seconds.
-using MetricValue = std::variant<std::string, double>;
+// How send_zabbix waits and how long each attempt may take; tests shorten both.
+struct DeliveryOptions {
+  std::function<void(std::chrono::seconds)> pause;  // empty: really sleep
+  SenderTimeouts timeouts;
+};
 
-// Delivers one value for one item to the server's port 10052, in up to five attempts.
+// Delivers one value for one item to the server's port 10052 in up to five attempts. After each
+// failed attempt, the fifth included, it prints the retry line and pauses 5 seconds; then it
+// gives up without telling the caller. Nothing is printed on success.
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, const MetricValue& value);
+                 const std::string& key, const MetricValue& value,
+                 const DeliveryOptions& options = {});
 
 }  // namespace bm

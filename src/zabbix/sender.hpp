@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "zabbix/protocol.hpp"
+
+namespace bm {
+
+// A value as a report hands it over: the discovery document, or an age in seconds.
+using MetricValue = std::variant<std::string, double>;
+
+// One value addressed to Zabbix: the monitored host, the item key and the value. A number goes
+// as its shortest round-trip text ("86400.5", "1e+16").
+class ZabbixMetric {
+ public:
+  ZabbixMetric(std::string host, std::string key, const MetricValue& value);
+  const zabbix::Item& item() const { return item_; }
+
+ private:
+  zabbix::Item item_;
+};
+
+// How long a send may wait: a server that never answers costs one failed attempt, never a hang.
+struct SenderTimeouts {
+  std::chrono::milliseconds connect{10000};  // to have a connection
+  std::chrono::milliseconds reply{30000};    // from then on, to have the whole reply
+};
+
+// A client of the Zabbix sender protocol bound to one server and port.
+class ZabbixSender {
+ public:
+  ZabbixSender(std::string server, int port, SenderTimeouts timeouts = {});
+
+  // One connection, one request with every metric, one reply. Completes when the server answers
+  // "success"; anything else (no connection, time-out, bad framing, "failed") fails with
+  // Delivery.
+  void send(const std::vector<ZabbixMetric>& metrics) const;
+
+ private:
+  std::string server_;
+  int port_;
+  SenderTimeouts timeouts_;
+};
+
+}  // namespace bm

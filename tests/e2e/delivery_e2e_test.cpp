@@ -1,0 +1,109 @@
+// Both reports delivering to a fake Zabbix server, and a launched report delivering alone.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "e2e.hpp"
+#include "support/fake_zabbix.hpp"
+
+namespace bm::test {
+namespace {
+
+std::string senderData(const std::string& host, const std::string& key, const std::string& value) {
+  return R"({"request":"sender data","data":[{"host":")" + host + R"(","key":")" + key +
+         R"(","value":")" + value + R"("}]})";
+}
+
+double wallClock() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+FakeZabbix::Script alwaysSuccess() {
+  return [](int, const std::string&) { return FakeZabbix::success(); };
+}
+
+TEST(Delivery, DiscoveryDeliversTheDocumentThenPrintsOk) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  makeFile(dir + "/2024-03-05.cfg.core-sw1.zip");
+  makeFile(dir + "/2024-03-07.cfg.sw,1.zip");
+  FakeZabbix server(40, alwaysSuccess());
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "127.0.0.40", "Debug"})),
+            expected(0, "OK\n"));
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const std::string document =
+      R"({\"data\": [{\"{#NOME_HOST}\": \"SW,1\", \"{#DATA_HOST}\": \"2024-03-07\"}, )"
+      R"({\"{#NOME_HOST}\": \"CORE-SW1\", \"{#DATA_HOST}\": \"2024-03-05\"}]})";
+  EXPECT_EQ(requests[0], FakeZabbix::frame(senderData("Debug", "descobertaBackups", document)));
+}
+
+TEST(Delivery, DiscoveryOfAnEmptyDirectoryWithTheServerAsHost) {
+  TempDir tmp;
+  FakeZabbix server(41, alwaysSuccess());
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", tmp.path(), "127.0.0.41"})),
+            expected(0, "OK\n"));
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(FakeZabbix::body(server.requests()[0]),
+            senderData("127.0.0.41", "descobertaBackups", R"({\"data\": []})"));
+}
+
+TEST(Delivery, CollectionSendsOneAgePerHostUnderTheKeysTheServerMade) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  for (const char* name : {"2024-03-05.c.sw,1", "2024-03-05.c.[sw1", "2024-03-05.c.\"q\"",
+                           "2024-03-05.c.sw]1", "2024-03-05.c.são-paulo", "2024-03-05.c.sw[1"}) {
+    makeFile(dir + "/" + name, 1700000000, 500000000);
+  }
+  FakeZabbix server(42, alwaysSuccess());
+  const double before = wallClock();
+  const RunResult r = runAgent({"coletarData", dir, "127.0.0.42", "backups"});
+  const double after = wallClock();
+  EXPECT_EQ(describe(r), expected(0, ""));
+  // Host names in code point order; the quoted ones as the server quoted them.
+  const std::vector<std::string> keys = {
+      R"(ultimaModificacao[\"\\\"Q\\\"\"])", R"(ultimaModificacao[\"SW,1\"])",
+      "ultimaModificacao[SW[1]",             R"(ultimaModificacao[\"SW]1\"])",
+      "ultimaModificacao[SÃO-PAULO]",        R"(ultimaModificacao[\"[SW1\"])"};
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    SCOPED_TRACE(keys[i]);
+    const std::string body = FakeZabbix::body(requests[i]);
+    const std::string prefix =
+        R"({"request":"sender data","data":[{"host":"backups","key":")" + keys[i] +
+        R"(","value":")";
+    ASSERT_EQ(body.substr(0, prefix.size()), prefix);
+    ASSERT_EQ(body.substr(body.size() - 4), R"("}]})");
+    char* end = nullptr;
+    const double age = std::strtod(body.c_str() + prefix.size(), &end);
+    EXPECT_EQ(end, body.c_str() + body.size() - 4);
+    EXPECT_GE(age, before - 1700000000.5 - 0.001);
+    EXPECT_LE(age, after - 1700000000.5 + 0.001);
+  }
+}
+
+TEST(Delivery, ALaunchedReportDeliversAfterTheLauncherHasEnded) {
+  TempDir tmp;
+  makeFile(tmp / "router1.cfg", 1700000000);
+  // The first attempt fails: the child's retry line goes to the pipe nobody reads any more, and
+  // after its 5-second pause the child delivers.
+  FakeZabbix server(43, [](int connection, const std::string&) {
+    return connection == 0 ? FakeZabbix::closeAtOnce() : FakeZabbix::success();
+  });
+  RunOptions options;
+  options.program = kBinary;
+  const RunResult r =
+      run({kBinary, "launch_coletarData", tmp.path(), "127.0.0.43", "backups"}, options);
+  EXPECT_EQ(describe(r), expected(0, "Processo inicializado com sucesso!\n"));
+  ASSERT_TRUE(server.waitForRequests(2, std::chrono::seconds(30)));
+  const std::string body = FakeZabbix::body(server.requests()[1]);
+  EXPECT_EQ(body.substr(0, 90), senderData("backups", "ultimaModificacao[ROUTER1.CFG]", "").substr(0, 90));
+}
+
+}  // namespace
+}  // namespace bm::test

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace bm::test {
+
+// Standard output redirected to a file for as long as this lives; text() flushes the program's
+// console and returns what reached it.
+class CapturedStdout {
+ public:
+  CapturedStdout();
+  ~CapturedStdout();
+  CapturedStdout(const CapturedStdout&) = delete;
+  CapturedStdout& operator=(const CapturedStdout&) = delete;
+  std::string text() const;
+
+ private:
+  int saved_;
+  int file_;
+};
+
+}  // namespace bm::test

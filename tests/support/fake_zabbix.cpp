@@ -1,0 +1,147 @@
+#include "support/fake_zabbix.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace bm::test {
+namespace {
+
+constexpr int kPort = 10052;
+
+int listenOn(const std::string& address) {
+  const bool v6 = address.find(':') != std::string::npos;
+  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  int rc = -1;
+  if (v6) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(kPort);
+    ::inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
+    rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  } else {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(kPort);
+    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  if (rc != 0 || ::listen(fd, 16) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::close(fd);
+    throw std::runtime_error("fake Zabbix cannot listen on " + address + ": " + reason);
+  }
+  return fd;
+}
+
+// Waits for fd or the stop pipe; false once stopped.
+bool waitReadable(int fd, int stop, int milliseconds = -1) {
+  pollfd p[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+  while (::poll(p, 2, milliseconds) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return p[1].revents == 0 && p[0].revents != 0;
+}
+
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+FakeZabbix::FakeZabbix(const std::string& address, Script script)
+    : script_(std::move(script)), listener_(listenOn(address)) {
+  if (::pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+  thread_ = std::thread([this] { serve(); });
+}
+
+FakeZabbix::~FakeZabbix() {
+  ::write(stop_[1], "x", 1);
+  thread_.join();
+  ::close(listener_);
+  ::close(stop_[0]);
+  ::close(stop_[1]);
+}
+
+std::vector<std::string> FakeZabbix::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+bool FakeZabbix::waitForRequests(std::size_t count, std::chrono::seconds limit) const {
+  std::unique_lock lock(mutex_);
+  return served_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+}
+
+std::string FakeZabbix::frame(std::string_view body, unsigned char flags) {
+  std::string out = "ZBXD";
+  out += static_cast<char>(flags);
+  const auto length = static_cast<std::uint32_t>(body.size());
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((length >> (8 * i)) & 0xFF);
+  out.append(4, '\0');
+  return out.append(body);
+}
+
+FakeZabbix::Answer FakeZabbix::success() {
+  return {frame(R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000055"})")};
+}
+
+FakeZabbix::Answer FakeZabbix::failed() {
+  return {frame(R"({"response":"failed","info":"cannot parse as a valid JSON object"})")};
+}
+
+// The header, then as many bytes as it announces (or what came before the client stopped).
+std::string FakeZabbix::readRequest(int fd) {
+  std::string bytes;
+  std::size_t wanted = 13;
+  while (bytes.size() < wanted && waitReadable(fd, stop_[0], 5000)) {
+    char buffer[65536];
+    const ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, wanted - bytes.size()), 0);
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (wanted == 13 && bytes.size() == 13) {
+      std::uint32_t length = 0;
+      for (int i = 8; i >= 5; --i) length = (length << 8) | static_cast<unsigned char>(bytes[i]);
+      wanted += length;
+    }
+  }
+  return bytes;
+}
+
+void FakeZabbix::holdUntilClosed(int fd) {
+  char buffer[4096];
+  while (waitReadable(fd, stop_[0]) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
+  }
+}
+
+void FakeZabbix::serve() {
+  for (int connection = 0; waitReadable(listener_, stop_[0]); ++connection) {
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    const std::string request = readRequest(fd);
+    const Answer answer = script_(connection, request);
+    {
+      // Recorded before the client has its answer, so that it is there once the client returns.
+      std::lock_guard lock(mutex_);
+      requests_.push_back(request);
+      served_.notify_all();
+    }
+    writeAll(fd, answer.bytes);
+    if (answer.hold) holdUntilClosed(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace bm::test

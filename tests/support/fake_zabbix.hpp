@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace bm::test {
+
+// A stand-in for a Zabbix server's trapper on its own loopback address, 127.0.0.N:10052, served
+// by a thread of its own. Each test takes its own N so that tests run side by side: tests/zabbix
+// use 2-29, tests/reports 30-39, the end-to-end tests 40-59.
+class FakeZabbix {
+ public:
+  // What the server does with one connection.
+  struct Answer {
+    std::string bytes;         // written back after the request has been read
+    bool hold = false;         // then keep the connection open until the client closes it
+  };
+  using Script = std::function<Answer(int connection, const std::string& request)>;
+
+  FakeZabbix(const std::string& address, Script script);
+  explicit FakeZabbix(int n, Script script) : FakeZabbix("127.0.0." + std::to_string(n), script) {}
+  ~FakeZabbix();
+  FakeZabbix(const FakeZabbix&) = delete;
+  FakeZabbix& operator=(const FakeZabbix&) = delete;
+
+  // Every request as received, header included, one per connection.
+  std::vector<std::string> requests() const;
+  // Waits until this many connections have been served, or the limit has passed.
+  bool waitForRequests(std::size_t count, std::chrono::seconds limit) const;
+
+  // Frames a reply body with the ZBXD header.
+  static std::string frame(std::string_view body, unsigned char flags = 0x01);
+  static Answer success();
+  static Answer failed();
+  static Answer closeAtOnce() { return {}; }
+  static Answer silent() { return {"", true}; }
+
+  // The body of a sender request, without its 13-byte header.
+  static std::string body(const std::string& request) { return request.substr(13); }
+
+ private:
+  void serve();
+  std::string readRequest(int fd);
+  void holdUntilClosed(int fd);
+
+  Script script_;
+  int listener_ = -1;
+  int stop_[2] = {-1, -1};
+  mutable std::mutex mutex_;
+  mutable std::condition_variable served_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+}  // namespace bm::test

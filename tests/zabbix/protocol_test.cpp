@@ -1,0 +1,71 @@
+#include "zabbix/protocol.hpp"
+
+#include <gtest/gtest.h>
+
+#include "base/failure.hpp"
+
+namespace bm::zabbix {
+namespace {
+
+TEST(SenderRequest, FramesTheWorkedExample) {
+  const std::string request = senderRequest({{"h", "k", "1"}});
+  const std::string body = R"({"request":"sender data","data":[{"host":"h","key":"k","value":"1"}]})";
+  EXPECT_EQ(request, std::string("ZBXD\x01\x45\0\0\0\0\0\0\0", 13) + body);
+}
+
+TEST(SenderRequest, EscapesTextAndReplacesBytesThatAreNotUtf8) {
+  const std::string request = senderRequest({{"h\xff", "k[\"a\\b\"]", "{\"data\": []}\n"}});
+  EXPECT_EQ(request.substr(13),
+            R"({"request":"sender data","data":[{"host":"h)"
+            "\xef\xbf\xbd"
+            R"(","key":"k[\"a\\b\"]","value":"{\"data\": []}\n"}]})");
+}
+
+TEST(ReplyLength, RefusesWhatIsNotAPlainZabbixHeader) {
+  const struct {
+    const char* name;
+    std::string header;
+    const char* message;  // empty: accepted
+  } cases[] = {
+      {"ordinary", std::string("ZBXD\x01\x10\0\0\0\0\0\0\0", 13), ""},
+      {"sixteen MiB", std::string("ZBXD\x01\0\0\0\x01\0\0\0\0", 13), ""},
+      {"wrong signature", std::string("ZBXE\x01\x10\0\0\0\0\0\0\0", 13),
+       "resposta de s:1 sem a assinatura ZBXD"},
+      {"no protocol flag", std::string("ZBXD\x00\x10\0\0\0\0\0\0\0", 13),
+       "resposta de s:1 com flags 0 (esperado 1)"},
+      {"compressed", std::string("ZBXD\x03\x10\0\0\0\x20\0\0\0", 13),
+       "resposta de s:1 com flags 3 (esperado 1)"},
+      {"large packet", std::string("ZBXD\x05\x10\0\0\0\0\0\0\0", 13),
+       "resposta de s:1 com flags 5 (esperado 1)"},
+      {"just above sixteen MiB", std::string("ZBXD\x01\x01\0\0\x01\0\0\0\0", 13),
+       "resposta de s:1 anuncia 16777217 bytes, acima de 16 MiB"},
+      {"four GiB", std::string("ZBXD\x01\xff\xff\xff\xff\0\0\0\0", 13),
+       "resposta de s:1 anuncia 4294967295 bytes, acima de 16 MiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      replyLength(c.header, "s:1");
+      EXPECT_STREQ(c.message, "");
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::Delivery);
+      EXPECT_EQ(failure.message(), c.message);
+    }
+  }
+  EXPECT_EQ(replyLength(std::string("ZBXD\x01\x10\x02\0\0\0\0\0\0", 13), "s:1"), 0x210u);
+}
+
+TEST(IsSuccess, OnlyAResponseOfSuccess) {
+  EXPECT_TRUE(isSuccess(R"({"response":"success","info":"processed: 0; failed: 1; total: 1"})"));
+  EXPECT_TRUE(isSuccess(R"({"info":"x","response":"success"})"));
+  EXPECT_FALSE(isSuccess(R"({"response":"failed","info":"cannot parse"})"));
+  EXPECT_FALSE(isSuccess(R"({"response":"Success"})"));
+  EXPECT_FALSE(isSuccess(R"({"response":true})"));
+  EXPECT_FALSE(isSuccess(R"(["response","success"])"));
+  EXPECT_FALSE(isSuccess(R"({"response":"success")"));
+  EXPECT_FALSE(isSuccess(""));
+  EXPECT_FALSE(isSuccess("garbage"));
+}
+
+}  // namespace
+}  // namespace bm::zabbix

@@ -1,0 +1,84 @@
+#include "zabbix/send.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/capture.hpp"
+#include "support/fake_zabbix.hpp"
+
+namespace bm {
+namespace {
+
+using test::FakeZabbix;
+
+std::string retryLine(const std::string& server, int attempt) {
+  return "Falha no envio ao Zabbix: " + server + " - Tentativa número " + std::to_string(attempt) +
+         ", tentando novamente em 5 segundos.\n";
+}
+
+// send_zabbix with its pauses recorded instead of slept.
+struct Recorded {
+  std::string out;
+  std::vector<int> pauses;
+};
+
+Recorded sendRecorded(const std::string& server, int calls = 1) {
+  Recorded recorded;
+  DeliveryOptions options;
+  options.pause = [&](std::chrono::seconds s) { recorded.pauses.push_back(int(s.count())); };
+  options.timeouts = {std::chrono::milliseconds(2000), std::chrono::milliseconds(2000)};
+  test::CapturedStdout out;
+  for (int i = 0; i < calls; ++i) send_zabbix(server, "HOST", "key", std::string("v"), options);
+  recorded.out = out.text();
+  return recorded;
+}
+
+TEST(SendZabbix, FirstAttemptSucceedsSilentlyWithoutPause) {
+  FakeZabbix server(21, [](int, const std::string&) { return FakeZabbix::success(); });
+  const Recorded r = sendRecorded("127.0.0.21");
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(r.pauses.empty());
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(FakeZabbix::body(server.requests()[0]),
+            R"({"request":"sender data","data":[{"host":"HOST","key":"key","value":"v"}]})");
+}
+
+TEST(SendZabbix, SucceedsOnTheThirdAttemptAfterTwoRetryLines) {
+  FakeZabbix server(22, [](int connection, const std::string&) {
+    return connection < 2 ? FakeZabbix::closeAtOnce() : FakeZabbix::success();
+  });
+  const Recorded r = sendRecorded("127.0.0.22");
+  EXPECT_EQ(r.out, retryLine("127.0.0.22", 1) + retryLine("127.0.0.22", 2));
+  EXPECT_EQ(r.pauses, (std::vector<int>{5, 5}));
+  EXPECT_EQ(server.requests().size(), 3u);
+}
+
+TEST(SendZabbix, GivesUpAfterTheFifthFailureWhichAlsoPrintsAndPauses) {
+  FakeZabbix server(23, [](int, const std::string&) { return FakeZabbix::failed(); });
+  const Recorded r = sendRecorded("127.0.0.23");
+  std::string lines;
+  for (int attempt = 1; attempt <= 5; ++attempt) lines += retryLine("127.0.0.23", attempt);
+  EXPECT_EQ(r.out, lines);
+  EXPECT_EQ(r.pauses, (std::vector<int>{5, 5, 5, 5, 5}));
+  EXPECT_EQ(server.requests().size(), 5u);
+}
+
+TEST(SendZabbix, TwoCallsDoNotShareAttempts) {
+  FakeZabbix server(24, [](int, const std::string&) { return FakeZabbix::closeAtOnce(); });
+  const Recorded r = sendRecorded("127.0.0.24", 2);
+  std::string lines;
+  for (int attempt = 1; attempt <= 5; ++attempt) lines += retryLine("127.0.0.24", attempt);
+  EXPECT_EQ(r.out, lines + lines);
+  EXPECT_EQ(r.pauses.size(), 10u);
+  EXPECT_EQ(server.requests().size(), 10u);
+}
+
+TEST(SendZabbix, RetryLineShowsTheServerAsTyped) {
+  // 2130706457 is 127.0.0.25 written as one number: resolved to connect, shown unchanged.
+  FakeZabbix server(25, [](int connection, const std::string&) {
+    return connection == 0 ? FakeZabbix::failed() : FakeZabbix::success();
+  });
+  EXPECT_EQ(sendRecorded("2130706457").out, retryLine("2130706457", 1));
+}
+
+}  // namespace
+}  // namespace bm

@@ -1,0 +1,107 @@
+#include "zabbix/sender.hpp"
+
+#include <gtest/gtest.h>
+
+#include "base/failure.hpp"
+#include "support/fake_zabbix.hpp"
+
+namespace bm {
+namespace {
+
+using test::FakeZabbix;
+
+const SenderTimeouts kShort{std::chrono::milliseconds(2000), std::chrono::milliseconds(300)};
+
+// The message of the failure a send ends in, or "" when it completes.
+std::string sendOnce(const std::string& server, const MetricValue& value = std::string("1")) {
+  try {
+    ZabbixSender(server, 10052, kShort).send({ZabbixMetric("host", "key", value)});
+    return "";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), FailureKind::Delivery);
+    return failure.message();
+  }
+}
+
+TEST(ZabbixSender, SendsOneFramedRequestAndCompletesOnSuccess) {
+  FakeZabbix server(2, [](int, const std::string&) { return FakeZabbix::success(); });
+  EXPECT_EQ(sendOnce("127.0.0.2", std::string("{\"data\": []}")), "");
+  EXPECT_EQ(sendOnce("127.0.0.2", 86400.5), "");
+  EXPECT_EQ(sendOnce("127.0.0.2", 1e16), "");
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  const std::string first =
+      R"({"request":"sender data","data":[{"host":"host","key":"key","value":"{\"data\": []}"}]})";
+  EXPECT_EQ(requests[0], FakeZabbix::frame(first));
+  EXPECT_EQ(FakeZabbix::body(requests[1]),
+            R"({"request":"sender data","data":[{"host":"host","key":"key","value":"86400.5"}]})");
+  EXPECT_EQ(FakeZabbix::body(requests[2]),
+            R"({"request":"sender data","data":[{"host":"host","key":"key","value":"1e+16"}]})");
+}
+
+TEST(ZabbixSender, SuccessCompletesWhateverTheCountsSay) {
+  FakeZabbix server(3, [](int, const std::string&) {
+    return FakeZabbix::Answer{FakeZabbix::frame(
+        R"({"response":"success","info":"processed: 0; failed: 1; total: 1; seconds spent: 0.1"})")};
+  });
+  EXPECT_EQ(sendOnce("127.0.0.3"), "");
+}
+
+TEST(ZabbixSender, EveryBadServerIsAFailedSend) {
+  using Answer = FakeZabbix::Answer;
+  const std::string peer = "127.0.0.4:10052";
+  const struct {
+    const char* name;
+    Answer answer;
+    std::string message;
+  } cases[] = {
+      {"close without reply", FakeZabbix::closeAtOnce(),
+       "recv " + peer + ": conexão fechada após 0 de 13 bytes"},
+      {"failed", FakeZabbix::failed(),
+       "resposta de " + peer +
+           R"(: {"response":"failed","info":"cannot parse as a valid JSON object"})"},
+      {"silent", FakeZabbix::silent(), "recv " + peer + ": tempo esgotado"},
+      {"garbage", Answer{"hello, this is not Zabbix\n"},
+       "resposta de " + peer + " sem a assinatura ZBXD"},
+      {"wrong signature", Answer{"ZBXE" + FakeZabbix::frame("{}").substr(4)},
+       "resposta de " + peer + " sem a assinatura ZBXD"},
+      {"four GiB announced, then held",
+       Answer{std::string("ZBXD\x01\xff\xff\xff\xff\0\0\0\0", 13), true},
+       "resposta de " + peer + " anuncia 4294967295 bytes, acima de 16 MiB"},
+      {"short body", Answer{FakeZabbix::frame(R"({"response":"success"})").substr(0, 20)},
+       "recv " + peer + ": conexão fechada após 7 de 22 bytes"},
+      {"header cut short", Answer{"ZBXD\x01"}, "recv " + peer + ": conexão fechada após 5 de 13 bytes"},
+      {"not JSON", Answer{FakeZabbix::frame("success")}, "resposta de " + peer + ": success"},
+      {"empty body", Answer{FakeZabbix::frame("")}, "resposta de " + peer + ": "},
+      {"compressed", Answer{FakeZabbix::frame("x\x9c", 0x03)},
+       "resposta de " + peer + " com flags 3 (esperado 1)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeZabbix server(4, [&](int, const std::string&) { return c.answer; });
+    EXPECT_EQ(sendOnce("127.0.0.4"), c.message);
+  }
+}
+
+TEST(ZabbixSender, NoServerIsAFailedSend) {
+  EXPECT_EQ(sendOnce("127.0.0.5"), "connect 127.0.0.5:10052: Connection refused");
+  EXPECT_EQ(sendOnce("no-such-host.invalid").substr(0, 33), "getaddrinfo no-such-host.invalid:");
+}
+
+TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
+  FakeZabbix server(6, [](int, const std::string&) { return FakeZabbix::success(); });
+  EXPECT_EQ(sendOnce("2130706438"), "");  // 127.0.0.6 as one number
+  std::unique_ptr<FakeZabbix> v6;
+  try {
+    v6 = std::make_unique<FakeZabbix>("::1", [](int, const std::string&) {
+      return FakeZabbix::success();
+    });
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  EXPECT_EQ(sendOnce("::1"), "");
+  EXPECT_EQ(v6->requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace bm
