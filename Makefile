@@ -2,12 +2,16 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
 
-.PHONY: all deps build demo check test clean
+.PHONY: all deps deps-server build demo sandbox check test clean
 
 all: build
 
 deps:
 	@scripts/install-deps
+
+# The real-server test's packages; it runs only as root, so only root installs them.
+deps-server: deps
+	@if [ "$$(id -u)" -eq 0 ]; then scripts/install-deps postgresql zabbix-server-pgsql procps; fi
 
 build: deps
 	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF >/dev/null
@@ -16,8 +20,12 @@ build: deps
 demo: build
 	@scripts/demo build/release/src/cli/backup-monitor
 
+# A private Zabbix server on 127.0.0.1:10052 with the examples delivered into it.
+sandbox: build
+	@scripts/sandbox-demo build/release/src/cli/backup-monitor
+
 # Every test twice: warnings as errors, then under AddressSanitizer and UBSan.
-check: deps
+check: deps-server
 	cmake -S . -B build/werror -DBM_WERROR=ON
 	cmake --build build/werror -j$(JOBS)
 	$(CTEST) build/werror
@@ -26,7 +34,7 @@ check: deps
 	$(CTEST) build/asan
 
 # The quick loop while developing: one build, every test.
-test: deps
+test: deps-server
 	cmake -S . -B build/werror -DBM_WERROR=ON
 	cmake --build build/werror -j$(JOBS)
 	$(CTEST) build/werror
