@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
 
-.PHONY: all deps deps-server build demo sandbox check test clean
+.PHONY: all deps deps-server build demo sandbox check test bench clean
 
 all: build
 
@@ -38,6 +38,13 @@ test: deps-server
 	cmake -S . -B build/werror -DBM_WERROR=ON
 	cmake --build build/werror -j$(JOBS)
 	$(CTEST) build/werror
+
+# Benchmarks: run on demand, never by make check; they print ratios against a floor measured in
+# the same run.
+bench: deps
+	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF -DBM_BENCH=ON >/dev/null
+	@cmake --build build/bench -j$(JOBS) >/dev/null
+	build/bench/bench/delivery_bench 10000
 
 clean:
 	rm -rf build

@@ -107,9 +107,11 @@ void Connection::sendAll(std::string_view bytes, Clock::time_point deadline) {
   }
 }
 
-std::string Connection::receiveExactly(std::size_t size, Clock::time_point deadline) {
+std::string Connection::receiveExactly(std::size_t size, Clock::time_point deadline,
+                                       bool waitFirst) {
   std::string bytes(size, '\0');
   std::size_t received = 0;
+  if (waitFirst) waitFor(POLLIN, deadline, "recv");
   while (received < size) {
     const ssize_t n = ::recv(socket_.get(), bytes.data() + received, size - received, 0);
     if (n > 0) {

@@ -18,8 +18,9 @@ class Connection {
   static Connection open(const std::string& server, int port, Clock::time_point deadline);
 
   void sendAll(std::string_view bytes, Clock::time_point deadline);
-  // Exactly size bytes, or a failure (closed early, error, deadline).
-  std::string receiveExactly(std::size_t size, Clock::time_point deadline);
+  // Exactly size bytes, or a failure (closed early, error, deadline). Waits before the first
+  // read when the bytes are not expected to be there yet (a reply's header).
+  std::string receiveExactly(std::size_t size, Clock::time_point deadline, bool waitFirst = false);
 
   const std::string& peer() const { return peer_; }
 

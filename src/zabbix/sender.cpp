@@ -30,7 +30,7 @@ void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
       zabbix::Connection::open(server_, port_, Clock::now() + timeouts_.connect);
   const Clock::time_point deadline = Clock::now() + timeouts_.reply;
   connection.sendAll(request, deadline);
-  const std::string header = connection.receiveExactly(zabbix::kHeaderSize, deadline);
+  const std::string header = connection.receiveExactly(zabbix::kHeaderSize, deadline, true);
   const std::uint32_t length = zabbix::replyLength(header, connection.peer());
   const std::string body = connection.receiveExactly(length, deadline);
   if (!zabbix::isSuccess(body)) {
