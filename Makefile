@@ -45,6 +45,7 @@ bench: deps
 	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF -DBM_BENCH=ON >/dev/null
 	@cmake --build build/bench -j$(JOBS) >/dev/null
 	build/bench/bench/delivery_bench 10000
+	build/bench/bench/scan_bench build/bench/src/cli/backup-monitor $${TMPDIR:-/tmp}/backup-monitor-bench
 
 clean:
 	rm -rf build

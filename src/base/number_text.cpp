@@ -2,78 +2,91 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <cstring>
 
 namespace bm {
 namespace {
 
+// The shortest round-trip digits of a finite, non-zero value and the decimal exponent of the
+// first one: value = d1.d2d3... * 10^exponent.
 struct Decimal {
-  bool negative;
-  std::string digits;  // shortest significant digits, no point
-  int exponent;        // of the first digit: value = 0.d1d2... * 10^(exponent + 1)
+  bool negative = false;
+  char digits[20] = {};
+  std::size_t count = 0;
+  int exponent = 0;
 };
 
 Decimal shortestDigits(double value) {
-  char text[64];
-  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
-  std::string_view s(text, static_cast<std::size_t>(result.ptr - text));
-  Decimal d{false, {}, 0};
-  if (s.front() == '-') {
+  char text[kNumberTextSize];
+  const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+  const char* p = text;
+  Decimal d;
+  if (*p == '-') {
     d.negative = true;
-    s.remove_prefix(1);
+    ++p;
   }
-  const std::size_t e = s.find('e');
-  for (char c : s.substr(0, e)) {
-    if (c != '.') d.digits += c;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') d.digits[d.count++] = *p;
   }
-  std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), d.exponent);
+  ++p;  // 'e'
+  const bool negativeExponent = *p++ == '-';
+  for (; p < end; ++p) d.exponent = d.exponent * 10 + (*p - '0');
+  if (negativeExponent) d.exponent = -d.exponent;
   return d;
 }
 
-std::string exponentForm(const Decimal& d) {
-  std::string out = d.negative ? "-" : "";
-  out += d.digits[0];
-  if (d.digits.size() > 1) {
-    out += '.';
-    out.append(d.digits, 1);
-  }
-  out += d.exponent < 0 ? "e-" : "e+";
-  const int magnitude = std::abs(d.exponent);
-  if (magnitude < 10) out += '0';
-  out += std::to_string(magnitude);
-  return out;
+char* put(char* out, const char* text, std::size_t size) {
+  std::memcpy(out, text, size);
+  return out + size;
 }
 
-std::string positionalForm(const Decimal& d) {
-  std::string out = d.negative ? "-" : "";
+char* exponentForm(const Decimal& d, char* out) {
+  *out++ = d.digits[0];
+  if (d.count > 1) {
+    *out++ = '.';
+    out = put(out, d.digits + 1, d.count - 1);
+  }
+  *out++ = 'e';
+  *out++ = d.exponent < 0 ? '-' : '+';
+  const int magnitude = std::abs(d.exponent);
+  if (magnitude < 10) *out++ = '0';
+  return std::to_chars(out, out + 4, magnitude).ptr;
+}
+
+char* positionalForm(const Decimal& d, char* out) {
   if (d.exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
-    out += d.digits;
-    return out;
+    out = put(out, "0.", 2);
+    const auto zeros = static_cast<std::size_t>(-d.exponent - 1);
+    std::memset(out, '0', zeros);
+    return put(out + zeros, d.digits, d.count);
   }
   const auto whole = static_cast<std::size_t>(d.exponent) + 1;
-  if (d.digits.size() <= whole) {
-    out += d.digits;
-    out.append(whole - d.digits.size(), '0');
-    out += ".0";
-  } else {
-    out.append(d.digits, 0, whole);
-    out += '.';
-    out.append(d.digits, whole);
+  if (d.count <= whole) {
+    out = put(out, d.digits, d.count);
+    std::memset(out, '0', whole - d.count);
+    return put(out + (whole - d.count), ".0", 2);
   }
-  return out;
+  out = put(out, d.digits, whole);
+  *out++ = '.';
+  return put(out, d.digits + whole, d.count - whole);
 }
 
 }  // namespace
 
+std::size_t writeNumberText(double value, char* out) {
+  char* const start = out;
+  if (std::isnan(value)) return static_cast<std::size_t>(put(out, "nan", 3) - start);
+  if (std::signbit(value)) *out++ = '-';
+  if (std::isinf(value)) return static_cast<std::size_t>(put(out, "inf", 3) - start);
+  if (value == 0) return static_cast<std::size_t>(put(out, "0.0", 3) - start);
+  Decimal d = shortestDigits(std::fabs(value));
+  out = d.exponent < -4 || d.exponent >= 16 ? exponentForm(d, out) : positionalForm(d, out);
+  return static_cast<std::size_t>(out - start);
+}
+
 std::string numberText(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  if (value == 0) return std::signbit(value) ? "-0.0" : "0.0";
-  const Decimal d = shortestDigits(value);
-  if (d.exponent < -4 || d.exponent >= 16) return exponentForm(d);
-  return positionalForm(d);
+  char text[kNumberTextSize];
+  return std::string(text, writeNumberText(value, text));
 }
 
 }  // namespace bm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace bm {
@@ -8,5 +9,9 @@ namespace bm {
 // positional form ("1700000000.0", "0.5", "-3.25"); exponent form only below 1e-4 or from 1e16
 // on, with a sign and at least two exponent digits ("5e-05", "1.5e+16").
 std::string numberText(double value);
+
+// The same text written into out, which holds at least kNumberTextSize bytes; returns its length.
+inline constexpr std::size_t kNumberTextSize = 32;
+std::size_t writeNumberText(double value, char* out);
 
 }  // namespace bm

@@ -1,5 +1,7 @@
 #include "catalogue/dates.hpp"
 
+#include <algorithm>
+
 #include "base/failure.hpp"
 
 namespace bm {
@@ -32,10 +34,30 @@ std::optional<int> readDay(std::string_view text, std::size_t& i) {
 }
 
 void appendPadded(std::string& out, int value, std::size_t width) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  if (value < 0) out += '-';
-  if (digits.size() < width) out.append(width - digits.size(), '0');
-  out += digits;
+  if (value < 0) {
+    out += '-';
+    value = -value;
+  }
+  char digits[12];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  if (count < width) out.append(width - count, '0');
+  while (count > 0) out += digits[--count];
+}
+
+std::tm localTime(std::time_t when) {
+  std::tm local{};
+  if (localtime_r(&when, &local) == nullptr) {
+    failSystem("localtime_r " + std::to_string(when), EOVERFLOW);
+  }
+  return local;
+}
+
+bool sameDayAndOffset(const std::tm& a, const std::tm& b) {
+  return a.tm_year == b.tm_year && a.tm_yday == b.tm_yday && a.tm_gmtoff == b.tm_gmtoff;
 }
 
 }  // namespace
@@ -71,11 +93,26 @@ std::string formatDate(const CalendarDay& day) {
 }
 
 CalendarDay localDay(std::time_t when) {
-  std::tm local{};
-  if (localtime_r(&when, &local) == nullptr) {
-    failSystem("localtime_r " + std::to_string(when), EOVERFLOW);
-  }
+  const std::tm local = localTime(when);
   return CalendarDay{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+const std::string& LocalDays::dateOf(std::time_t when) {
+  if (when >= start_ && when < end_) return date_;
+  const std::tm local = localTime(when);
+  date_ = formatDate({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
+  // With one offset all day, the day is the 86400 seconds from its local midnight. Checking
+  // both ends for the same day and offset excludes the days of a daylight saving change.
+  const std::time_t start =
+      when - (local.tm_hour * 3600 + local.tm_min * 60 + std::min(local.tm_sec, 59));
+  const std::time_t end = start + 86400;
+  if (sameDayAndOffset(localTime(start), local) && sameDayAndOffset(localTime(end - 1), local)) {
+    start_ = start;
+    end_ = end;
+  } else {
+    start_ = end_ = 0;
+  }
+  return date_;
 }
 
 }  // namespace bm

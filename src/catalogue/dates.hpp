@@ -26,4 +26,18 @@ std::string formatDate(const CalendarDay& day);
 // The calendar day of a time stamp in the process's local time zone.
 CalendarDay localDay(std::time_t when);
 
+// localDay for many time stamps: remembers the bounds of the last day it converted, so that a
+// directory's files, mostly from a few days, cost one conversion per day. Days in which the UTC
+// offset changes (daylight saving) are never remembered: each of their times is converted alone.
+class LocalDays {
+ public:
+  // The day as "%Y-%m-%d".
+  const std::string& dateOf(std::time_t when);
+
+ private:
+  std::time_t start_ = 0;
+  std::time_t end_ = 0;  // [start_, end_) is the remembered day; empty when none is
+  std::string date_;
+};
+
 }  // namespace bm

@@ -39,18 +39,17 @@ const char* nextName(DIR* dir, const std::string& caminho) {
   }
 }
 
-// The status path is caminho + "/" + name, not normalised: a trailing slash doubles, harmlessly.
+// Reads an entry's status relative to the open directory (following links, as stat does), and
+// names it caminho + "/" + name when it fails: not normalised, so a trailing slash doubles.
 struct StatusReader {
-  std::string path;
-  std::size_t prefix;
+  int directory;
+  const std::string& caminho;
 
-  explicit StatusReader(const std::string& caminho) : path(caminho + "/"), prefix(path.size()) {}
-
-  struct timespec modificationTime(const char* name) {
-    path.resize(prefix);
-    path += name;
+  struct timespec modificationTime(const char* name) const {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) failSystem("stat " + path, errno);
+    if (::fstatat(directory, name, &status, 0) != 0) {
+      failSystem("stat " + caminho + "/" + name, errno);
+    }
     return status.st_mtim;
   }
 };
@@ -62,7 +61,8 @@ double seconds(const struct timespec& t) {
 ScanResult scan(const std::string& caminho, bool withTimes) {
   Directory dir = openDirectory(caminho);
   ScanResult result{namingSchemeFor(caminho), {}};
-  StatusReader status(caminho);
+  const StatusReader status{::dirfd(dir.get()), caminho};
+  LocalDays days;
   while (const char* name = nextName(dir.get(), caminho)) {
     BackupEntry entry;
     if (result.scheme == NamingScheme::NameFields) {
@@ -71,7 +71,7 @@ ScanResult scan(const std::string& caminho, bool withTimes) {
     } else {
       entry.nomeHost = hostFromWholeName(name);
       const struct timespec mtime = status.modificationTime(name);
-      entry.dataHost = formatDate(localDay(mtime.tv_sec));
+      entry.dataHost = days.dateOf(mtime.tv_sec);
       entry.dataModificacao = seconds(mtime);
     }
     result.entries.push_back(std::move(entry));

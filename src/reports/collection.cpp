@@ -21,15 +21,21 @@ double currentTime() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+void writeNumber(double value) {
+  char text[kNumberTextSize];
+  console::write(std::string_view(text, writeNumberText(value, text)));
+}
+
+// HOST DATE MTIME AGE, written in pieces straight into the console's buffer.
 void printEntry(const BackupEntry& entry) {
-  std::string text = entry.nomeHost;
-  text += ' ';
-  text += entry.dataHost;
-  text += ' ';
-  text += numberText(entry.dataModificacao);
-  text += ' ';
-  text += numberText(entry.tempoModificacao);
-  console::line(text);
+  console::write(entry.nomeHost);
+  console::write(" ");
+  console::write(entry.dataHost);
+  console::write(" ");
+  writeNumber(entry.dataModificacao);
+  console::write(" ");
+  writeNumber(entry.tempoModificacao);
+  console::write("\n");
 }
 
 }  // namespace

@@ -25,7 +25,9 @@ void descobertaBackups(const std::string& caminho) {
   if (zabbix_host() == "debug") {
     printDebugHeader();
     for (const BackupEntry& entry : descoberta) {
-      console::line(entry.nomeHost + " " + entry.dataHost);
+      console::write(entry.nomeHost);
+      console::write(" ");
+      console::line(entry.dataHost);
     }
     console::endProcess(0);
   }

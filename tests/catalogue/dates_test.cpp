@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "support/temp_dir.hpp"
 
@@ -65,6 +67,43 @@ TEST(LocalDay, UsesTheProcessTimeZoneNotUtc) {
   // 23:30 local on 5 March is already 6 March in UTC.
   EXPECT_EQ(localDay(test::utcSeconds(2024, 3, 6, 2, 30)), (CalendarDay{2024, 3, 5}));
   EXPECT_EQ(localDay(test::utcSeconds(2024, 3, 6, 3, 0)), (CalendarDay{2024, 3, 6}));
+}
+
+}  // namespace
+}  // namespace bm
+
+namespace bm {
+namespace {
+
+// The remembered day must never outlive a change of UTC offset, wherever the change falls.
+TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
+  const struct {
+    const char* zone;
+    std::time_t from;
+  } cases[] = {
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1711760000},        // Europe, spring 2024
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1729900000},        // Europe, autumn 2024
+      {"<-03>3<-02>,M11.1.0/0,M2.3.0/0", 1730520000},    // changes at midnight: 00:00 -> 01:00
+      {"<-03>3<-02>,M11.1.0/0,M2.3.0/0", 1739660000},    // and back to 23:00 the day before
+      {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", 1712400000},  // a half-hour change
+      {test::kTestZone, 1709600000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zone);
+    ::setenv("TZ", c.zone, 1);
+    ::tzset();
+    std::vector<std::time_t> times;
+    for (std::time_t t = c.from; t < c.from + 4 * 86400; t += 7 * 60 + 13) times.push_back(t);
+    std::vector<std::time_t> shuffled = times;
+    std::reverse(shuffled.begin(), shuffled.end());
+    std::rotate(shuffled.begin(), shuffled.begin() + shuffled.size() / 3, shuffled.end());
+    LocalDays days;
+    for (const auto& order : {times, shuffled}) {
+      for (std::time_t t : order) {
+        ASSERT_EQ(days.dateOf(t), formatDate(localDay(t))) << t;
+      }
+    }
+  }
 }
 
 }  // namespace

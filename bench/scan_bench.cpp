@@ -1,0 +1,168 @@
+// Every mode of the agent against the file-system floor: one listing and one status per entry,
+// as `find -printf '%f %T@'` pays them. Directories are made once and kept under WORKDIR.
+//   scan_bench AGENT WORKDIR [ROUNDS]
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Sample {
+  double seconds;
+  long maxRssKiB;
+};
+
+// Runs a command with standard output on /dev/null; its wall time and peak resident set.
+Sample runOnce(const std::vector<std::string>& argv) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+    throw std::runtime_error("cannot run " + argv[0]);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error(argv[0] + " " + argv[1] + " failed");
+  }
+  return {seconds, usage.ru_maxrss};
+}
+
+std::string dateText(int daysBefore) {
+  const std::time_t when = 1796688000 - static_cast<std::time_t>(daysBefore) * 86400;  // 2026-12-08
+  std::tm t{};
+  ::gmtime_r(&when, &t);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &t);
+  return text;
+}
+
+void touchFile(const std::string& path, std::time_t mtime) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("open " + path);
+  ::close(fd);
+  const struct timespec times[2] = {{mtime, 0}, {mtime, 123456789}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// Made once: a marker file says the directory is complete.
+bool prepare(const std::string& dir) {
+  if (::access((dir + ".done").c_str(), F_OK) == 0) return false;
+  std::system(("rm -rf '" + dir + "'").c_str());
+  ::mkdir(dir.c_str(), 0755);
+  return true;
+}
+
+void finish(const std::string& dir) { touchFile(dir + ".done", 0); }
+
+// Four backups per host, dated over a year, as a Huawei backup job leaves them.
+void makeNameFieldTree(const std::string& dir, int entries) {
+  if (!prepare(dir)) return;
+  std::fprintf(stderr, "making %s\n", dir.c_str());
+  for (int i = 0; i < entries; ++i) {
+    const int host = i / 4;
+    const int days = (host * 7 + (i % 4) * 13) % 365;
+    char name[96];
+    std::snprintf(name, sizeof name, "%s.cfg.core-sw%06d.zip", dateText(days).c_str(), host);
+    touchFile(dir + "/" + name, 1796688000 - days * 86400 + 7200);
+  }
+  finish(dir);
+}
+
+// One file per device, modified over a year.
+void makeModificationTimeTree(const std::string& dir, int entries) {
+  if (!prepare(dir)) return;
+  std::fprintf(stderr, "making %s\n", dir.c_str());
+  for (int i = 0; i < entries; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "router-%07d.cfg", i);
+    touchFile(dir + "/" + name, 1796688000 - (static_cast<std::time_t>(i) * 157) % 31536000);
+  }
+  finish(dir);
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Command {
+  std::string label;
+  std::vector<std::string> argv;
+};
+
+void measure(const std::string& agent, const std::string& dir, int entries, int rounds) {
+  const std::vector<std::string> floorCommand = {
+      "find", dir, "-mindepth", "1", "-maxdepth", "1", "-printf", "%f %T@\n"};
+  const std::vector<Command> commands = {
+      {"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},
+      {"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}},
+  };
+  runOnce(floorCommand);  // warm the caches
+  for (const Command& c : commands) {
+    runOnce(c.argv);
+    std::vector<double> floor;
+    std::vector<double> agentTimes;
+    long rss = 0;
+    for (int r = 0; r < rounds; ++r) {
+      floor.push_back(runOnce(floorCommand).seconds);
+      const Sample s = runOnce(c.argv);
+      agentTimes.push_back(s.seconds);
+      rss = std::max(rss, s.maxRssKiB);
+    }
+    const double f = median(floor);
+    const double a = median(agentTimes);
+    std::printf("%-28s %-18s %9d  floor %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB "
+                "(%5.1f B/entry)\n",
+                dir.substr(dir.rfind('/') + 1).c_str(), c.label.c_str(), entries, f, a, a / f,
+                rss / 1024.0, rss * 1024.0 / entries);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: scan_bench AGENT WORKDIR [ROUNDS]\n");
+    return 2;
+  }
+  const std::string agent = argv[1];
+  const std::string work = argv[2];
+  const int rounds = argc > 3 ? std::atoi(argv[3]) : 7;
+  ::mkdir(work.c_str(), 0755);
+  const std::string huawei = work + "/huawei-200000";
+  const std::string plain = work + "/routers-200000";
+  const std::string million = work + "/routers-1000000";
+  makeNameFieldTree(huawei, 200000);
+  makeModificationTimeTree(plain, 200000);
+  makeModificationTimeTree(million, 1000000);
+
+  std::printf("median of %d runs each, agent and floor alternating\n", rounds);
+  measure(agent, huawei, 200000, rounds);
+  measure(agent, plain, 200000, rounds);
+  measure(agent, million, 1000000, 3);
+  return 0;
+}
