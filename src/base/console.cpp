@@ -11,14 +11,10 @@ namespace {
 
 constexpr std::size_t kBlock = 64 * 1024;
 
-std::string& buffer() {
-  static std::string text = [] {
-    std::string s;
-    s.reserve(kBlock);
-    return s;
-  }();
-  return text;
-}
+// Only main's thread writes, and only once main has started.
+std::string pending;
+
+std::string& buffer() { return pending; }
 
 // Writes everything, through EINTR and short writes; gives up silently on any other error.
 void writeAll(int fd, std::string_view text) {

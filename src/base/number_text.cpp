@@ -7,10 +7,9 @@
 namespace bm {
 namespace {
 
-// The shortest round-trip digits of a finite, non-zero value and the decimal exponent of the
+// The shortest round-trip digits of a finite, positive value and the decimal exponent of the
 // first one: value = d1.d2d3... * 10^exponent.
 struct Decimal {
-  bool negative = false;
   char digits[20] = {};
   std::size_t count = 0;
   int exponent = 0;
@@ -21,10 +20,6 @@ Decimal shortestDigits(double value) {
   const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
   const char* p = text;
   Decimal d;
-  if (*p == '-') {
-    d.negative = true;
-    ++p;
-  }
   for (; *p != 'e'; ++p) {
     if (*p != '.') d.digits[d.count++] = *p;
   }
@@ -53,24 +48,6 @@ char* exponentForm(const Decimal& d, char* out) {
   return std::to_chars(out, out + 4, magnitude).ptr;
 }
 
-char* positionalForm(const Decimal& d, char* out) {
-  if (d.exponent < 0) {
-    out = put(out, "0.", 2);
-    const auto zeros = static_cast<std::size_t>(-d.exponent - 1);
-    std::memset(out, '0', zeros);
-    return put(out + zeros, d.digits, d.count);
-  }
-  const auto whole = static_cast<std::size_t>(d.exponent) + 1;
-  if (d.count <= whole) {
-    out = put(out, d.digits, d.count);
-    std::memset(out, '0', whole - d.count);
-    return put(out + (whole - d.count), ".0", 2);
-  }
-  out = put(out, d.digits, whole);
-  *out++ = '.';
-  return put(out, d.digits + whole, d.count - whole);
-}
-
 }  // namespace
 
 std::size_t writeNumberText(double value, char* out) {
@@ -79,8 +56,17 @@ std::size_t writeNumberText(double value, char* out) {
   if (std::signbit(value)) *out++ = '-';
   if (std::isinf(value)) return static_cast<std::size_t>(put(out, "inf", 3) - start);
   if (value == 0) return static_cast<std::size_t>(put(out, "0.0", 3) - start);
-  Decimal d = shortestDigits(std::fabs(value));
-  out = d.exponent < -4 || d.exponent >= 16 ? exponentForm(d, out) : positionalForm(d, out);
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e-4 && magnitude < 1e16) {
+    // The shortest fixed text has the same digits as the shortest scientific one: only a
+    // whole number lacks its ".0".
+    char* end = std::to_chars(out, start + kNumberTextSize, magnitude, std::chars_format::fixed).ptr;
+    if (std::memchr(out, '.', static_cast<std::size_t>(end - out)) == nullptr) {
+      end = put(end, ".0", 2);
+    }
+    return static_cast<std::size_t>(end - start);
+  }
+  out = exponentForm(shortestDigits(magnitude), out);
   return static_cast<std::size_t>(out - start);
 }
 

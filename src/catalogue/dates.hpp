@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bm {
 
@@ -26,17 +27,27 @@ std::string formatDate(const CalendarDay& day);
 // The calendar day of a time stamp in the process's local time zone.
 CalendarDay localDay(std::time_t when);
 
-// localDay for many time stamps: remembers the bounds of the last day it converted, so that a
-// directory's files, mostly from a few days, cost one conversion per day. Days in which the UTC
-// offset changes (daylight saving) are never remembered: each of their times is converted alone.
+// localDay for many time stamps, as "%Y-%m-%d". It remembers the spans of time over which it has
+// seen the UTC offset stay the same, a whole local day at a time, so that a directory's files
+// cost one conversion per distinct day and then only arithmetic. Days in which the offset changes
+// (daylight saving) are never remembered: each of their times is converted alone.
 class LocalDays {
  public:
-  // The day as "%Y-%m-%d".
   const std::string& dateOf(std::time_t when);
 
  private:
-  std::time_t start_ = 0;
-  std::time_t end_ = 0;  // [start_, end_) is the remembered day; empty when none is
+  struct Span {
+    std::time_t start;
+    std::time_t end;  // exclusive
+    long offset;      // seconds east of UTC
+  };
+
+  const Span* spanOf(std::time_t when) const;
+  void remember(Span span);
+
+  std::vector<Span> spans_;  // sorted, disjoint
+  long long day_ = 0;        // days since 1970-01-01 of date_, when dayKnown_
+  bool dayKnown_ = false;
   std::string date_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "support/temp_dir.hpp"
@@ -102,6 +103,24 @@ TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
       for (std::time_t t : order) {
         ASSERT_EQ(days.dateOf(t), formatDate(localDay(t))) << t;
       }
+    }
+  }
+}
+
+
+TEST(LocalDays, AgreesWithLocalDayOverDecadesInAnyOrder) {
+  std::mt19937_64 random(8122026);
+  std::uniform_int_distribution<std::time_t> times(-500000000, 3000000000);
+  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "<-03>3<-02>,M11.1.0/0,M2.3.0/0",
+                           "<+0545>-5:45", "UTC0"}) {
+    SCOPED_TRACE(zone);
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    LocalDays days;
+    for (int i = 0; i < 20000; ++i) {
+      // Mostly a few hundred days, as a backup directory holds; now and then anywhere.
+      const std::time_t t = i % 10 == 0 ? times(random) : 1700000000 + times(random) % 30000000;
+      ASSERT_EQ(days.dateOf(t), formatDate(localDay(t))) << t;
     }
   }
 }
