@@ -107,26 +107,15 @@ void Connection::sendAll(std::string_view bytes, Clock::time_point deadline) {
   }
 }
 
-std::string Connection::receiveExactly(std::size_t size, Clock::time_point deadline,
-                                       bool waitFirst) {
-  std::string bytes(size, '\0');
-  std::size_t received = 0;
-  if (waitFirst) waitFor(POLLIN, deadline, "recv");
-  while (received < size) {
-    const ssize_t n = ::recv(socket_.get(), bytes.data() + received, size - received, 0);
-    if (n > 0) {
-      received += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      throw Failure(FailureKind::Delivery, "recv " + peer_ + ": conexão fechada após " +
-                                               std::to_string(received) + " de " +
-                                               std::to_string(size) + " bytes");
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      waitFor(POLLIN, deadline, "recv");
-    } else if (errno != EINTR) {
+std::size_t Connection::receiveSome(char* out, std::size_t size, Clock::time_point deadline) {
+  for (;;) {
+    waitFor(POLLIN, deadline, "recv");
+    const ssize_t n = ::recv(socket_.get(), out, size, 0);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
       throw Failure(FailureKind::Delivery, "recv " + peer_ + ": " + std::strerror(errno));
     }
   }
-  return bytes;
 }
 
 }  // namespace bm::zabbix

@@ -18,9 +18,9 @@ class Connection {
   static Connection open(const std::string& server, int port, Clock::time_point deadline);
 
   void sendAll(std::string_view bytes, Clock::time_point deadline);
-  // Exactly size bytes, or a failure (closed early, error, deadline). Waits before the first
-  // read when the bytes are not expected to be there yet (a reply's header).
-  std::string receiveExactly(std::size_t size, Clock::time_point deadline, bool waitFirst = false);
+  // Waits for bytes and reads what has come, up to size; 0 once the peer has closed. Fails on
+  // an error or at the deadline.
+  std::size_t receiveSome(char* out, std::size_t size, Clock::time_point deadline);
 
   const std::string& peer() const { return peer_; }
 

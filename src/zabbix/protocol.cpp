@@ -1,5 +1,7 @@
 #include "zabbix/protocol.hpp"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "base/failure.hpp"
@@ -52,6 +54,19 @@ std::uint32_t replyLength(std::string_view header, const std::string& peer) {
                                              std::to_string(length) + " bytes, acima de 16 MiB");
   }
   return length;
+}
+
+bool ReplyReader::feed(std::string_view bytes) {
+  if (header_.size() < kHeaderSize) {
+    const std::size_t take = std::min(bytes.size(), kHeaderSize - header_.size());
+    header_.append(bytes.substr(0, take));
+    bytes.remove_prefix(take);
+    if (header_.size() < kHeaderSize) return false;
+    length_ = replyLength(header_, peer_);
+    body_.reserve(length_);
+  }
+  body_.append(bytes.substr(0, length_ - body_.size()));
+  return body_.size() == length_;
 }
 
 bool isSuccess(std::string_view body) {

@@ -22,12 +22,35 @@ inline constexpr std::uint32_t kMaxReplySize = 16 * 1024 * 1024;
 // {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}.
 std::string senderRequest(const std::vector<Item>& items);
 
+// Whether a reply body is the JSON object {"response":"success",...}. Processed and failed counts
+// do not matter: the server took the request.
+bool isSuccess(std::string_view body);
+
+// A reply read as it arrives, in pieces of any size: the 13-byte header, then as many bytes as
+// it announces. Bytes after those are not looked at.
+class ReplyReader {
+ public:
+  explicit ReplyReader(std::string peer) : peer_(std::move(peer)) {}
+
+  // Takes the next bytes; true once the reply is complete. Fails with Delivery as soon as the
+  // header shows a reply this client does not take, before anything is allocated for its body.
+  bool feed(std::string_view bytes);
+
+  std::size_t received() const { return header_.size() + body_.size(); }
+  // Once complete: whether the server answered "success", and what it said.
+  bool success() const { return isSuccess(body_); }
+  const std::string& body() const { return body_; }
+
+ private:
+  std::string peer_;
+  std::string header_;
+  std::string body_;
+  std::uint32_t length_ = 0;
+};
+
 // The body length a reply header announces. Fails with Delivery on a wrong signature, on flags
 // other than plain 0x01 (compressed, large packet), and on a length above kMaxReplySize.
 std::uint32_t replyLength(std::string_view header, const std::string& peer);
 
-// Whether a reply body is the JSON object {"response":"success",...}. Processed and failed counts
-// do not matter: the server took the request.
-bool isSuccess(std::string_view body);
 
 }  // namespace bm::zabbix

@@ -30,12 +30,21 @@ void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
       zabbix::Connection::open(server_, port_, Clock::now() + timeouts_.connect);
   const Clock::time_point deadline = Clock::now() + timeouts_.reply;
   connection.sendAll(request, deadline);
-  const std::string header = connection.receiveExactly(zabbix::kHeaderSize, deadline, true);
-  const std::uint32_t length = zabbix::replyLength(header, connection.peer());
-  const std::string body = connection.receiveExactly(length, deadline);
-  if (!zabbix::isSuccess(body)) {
-    throw Failure(FailureKind::Delivery, "resposta de " + connection.peer() + ": " +
-                                             body.substr(0, 200));
+  zabbix::ReplyReader reply(connection.peer());
+  char buffer[4096];
+  for (bool complete = false; !complete;) {
+    const std::size_t n = connection.receiveSome(buffer, sizeof buffer, deadline);
+    if (n == 0) {
+      throw Failure(FailureKind::Delivery, "recv " + connection.peer() +
+                                               ": conexão fechada após " +
+                                               std::to_string(reply.received()) +
+                                               " bytes da resposta");
+    }
+    complete = reply.feed(std::string_view(buffer, n));
+  }
+  if (!reply.success()) {
+    throw Failure(FailureKind::Delivery,
+                  "resposta de " + connection.peer() + ": " + reply.body().substr(0, 200));
   }
 }
 

@@ -120,6 +120,15 @@ std::string FakeZabbix::readRequest(int fd) {
   return bytes;
 }
 
+// Waits for the client to close without reading what it sends.
+void FakeZabbix::holdUnread(int fd) {
+  for (;;) {
+    pollfd p[2] = {{fd, POLLRDHUP, 0}, {stop_[0], POLLIN, 0}};
+    if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
+    if (p[1].revents != 0 || (p[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
+  }
+}
+
 void FakeZabbix::holdUntilClosed(int fd) {
   char buffer[4096];
   while (waitReadable(fd, stop_[0]) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
@@ -130,18 +139,42 @@ void FakeZabbix::serve() {
   for (int connection = 0; waitReadable(listener_, stop_[0]); ++connection) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    const std::string request = readRequest(fd);
-    const Answer answer = script_(connection, request);
+    Answer reply = script_(connection, "");
+    std::string request;
+    if (reply.readRequest) {
+      request = readRequest(fd);
+      reply = script_(connection, request);
+    }
     {
       // Recorded before the client has its answer, so that it is there once the client returns.
       std::lock_guard lock(mutex_);
       requests_.push_back(request);
       served_.notify_all();
     }
-    writeAll(fd, answer.bytes);
-    if (answer.hold) holdUntilClosed(fd);
-    ::close(fd);
+    answer(fd, reply);
   }
+}
+
+void FakeZabbix::answer(int fd, const Answer& reply) {
+  if (reply.trickle.count() == 0) {
+    writeAll(fd, reply.bytes);
+  } else {
+    for (char c : reply.bytes) {
+      // Stops early once the client has gone or the test ends.
+      if (waitReadable(fd, stop_[0], static_cast<int>(reply.trickle.count()))) break;
+      writeAll(fd, std::string_view(&c, 1));
+    }
+  }
+  if (!reply.readRequest) {
+    holdUnread(fd);
+  } else if (reply.hold) {
+    holdUntilClosed(fd);
+  }
+  if (reply.reset) {
+    const linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  }
+  ::close(fd);
 }
 
 }  // namespace bm::test

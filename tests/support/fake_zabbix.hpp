@@ -20,7 +20,12 @@ class FakeZabbix {
   struct Answer {
     std::string bytes;         // written back after the request has been read
     bool hold = false;         // then keep the connection open until the client closes it
+    bool readRequest = true;   // false: never read the request, just hold the connection
+    std::chrono::milliseconds trickle{0};  // pause before each byte, if any
+    bool reset = false;        // end with a reset instead of an orderly close
   };
+  // Called once per connection; request is empty when the answer says not to read it (the
+  // script is asked first with an empty request to learn that).
   using Script = std::function<Answer(int connection, const std::string& request)>;
 
   FakeZabbix(const std::string& address, Script script);
@@ -48,6 +53,8 @@ class FakeZabbix {
   void serve();
   std::string readRequest(int fd);
   void holdUntilClosed(int fd);
+  void holdUnread(int fd);
+  void answer(int fd, const Answer& answer);
 
   Script script_;
   int listener_ = -1;

@@ -69,3 +69,41 @@ TEST(IsSuccess, OnlyAResponseOfSuccess) {
 
 }  // namespace
 }  // namespace bm::zabbix
+
+namespace bm::zabbix {
+namespace {
+
+TEST(ReplyReader, TakesTheReplyInPiecesOfAnySize) {
+  const std::string body = R"({"response":"success","info":"processed: 1; failed: 0"})";
+  std::string reply = std::string("ZBXD\x01", 5);
+  reply += static_cast<char>(body.size());
+  reply.append(7, '\0');
+  reply += body;
+  for (std::size_t cut = 0; cut <= reply.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    ReplyReader reader("s:1");
+    const bool first = reader.feed(std::string_view(reply).substr(0, cut));
+    EXPECT_EQ(first, cut == reply.size());
+    EXPECT_TRUE(reader.feed(reply.substr(cut) + "trailing"));
+    EXPECT_TRUE(reader.success());
+    EXPECT_EQ(reader.body(), body);
+  }
+  ReplyReader byteByByte("s:1");
+  for (std::size_t i = 0; i + 1 < reply.size(); ++i) ASSERT_FALSE(byteByByte.feed(reply.substr(i, 1)));
+  EXPECT_TRUE(byteByByte.feed(reply.substr(reply.size() - 1)));
+  EXPECT_TRUE(byteByByte.success());
+}
+
+TEST(ReplyReader, FailsOnceTheHeaderIsBad) {
+  ReplyReader reader("s:1");
+  EXPECT_FALSE(reader.feed(std::string("ZBXD\x01\xff\xff", 7)));
+  try {
+    reader.feed(std::string("\xff\xff\0\0\0\0", 6));
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.message(), "resposta de s:1 anuncia 4294967295 bytes, acima de 16 MiB");
+  }
+}
+
+}  // namespace
+}  // namespace bm::zabbix

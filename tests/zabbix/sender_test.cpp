@@ -56,7 +56,7 @@ TEST(ZabbixSender, EveryBadServerIsAFailedSend) {
     std::string message;
   } cases[] = {
       {"close without reply", FakeZabbix::closeAtOnce(),
-       "recv " + peer + ": conexão fechada após 0 de 13 bytes"},
+       "recv " + peer + ": conexão fechada após 0 bytes da resposta"},
       {"failed", FakeZabbix::failed(),
        "resposta de " + peer +
            R"(: {"response":"failed","info":"cannot parse as a valid JSON object"})"},
@@ -69,8 +69,8 @@ TEST(ZabbixSender, EveryBadServerIsAFailedSend) {
        Answer{std::string("ZBXD\x01\xff\xff\xff\xff\0\0\0\0", 13), true},
        "resposta de " + peer + " anuncia 4294967295 bytes, acima de 16 MiB"},
       {"short body", Answer{FakeZabbix::frame(R"({"response":"success"})").substr(0, 20)},
-       "recv " + peer + ": conexão fechada após 7 de 22 bytes"},
-      {"header cut short", Answer{"ZBXD\x01"}, "recv " + peer + ": conexão fechada após 5 de 13 bytes"},
+       "recv " + peer + ": conexão fechada após 20 bytes da resposta"},
+      {"header cut short", Answer{"ZBXD\x01"}, "recv " + peer + ": conexão fechada após 5 bytes da resposta"},
       {"not JSON", Answer{FakeZabbix::frame("success")}, "resposta de " + peer + ": success"},
       {"empty body", Answer{FakeZabbix::frame("")}, "resposta de " + peer + ": "},
       {"compressed", Answer{FakeZabbix::frame("x\x9c", 0x03)},
@@ -101,6 +101,65 @@ TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
   }
   EXPECT_EQ(sendOnce("::1"), "");
   EXPECT_EQ(v6->requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace bm
+
+namespace bm {
+namespace {
+
+// Servers that misbehave in time or in framing: each costs one failed send, bounded by the
+// time-outs, and nothing is allocated for what a header merely announces.
+TEST(ZabbixSender, HostileServersCostOneBoundedFailedSend) {
+  using Answer = FakeZabbix::Answer;
+  using std::chrono::milliseconds;
+  const std::string peer = "127.0.0.7:10052";
+  const std::string success = FakeZabbix::success().bytes;
+  Answer trickle{success};
+  trickle.trickle = milliseconds(100);
+  Answer reset{success.substr(0, 10)};
+  reset.reset = true;
+  Answer unread;
+  unread.readRequest = false;
+  const struct {
+    const char* name;
+    Answer answer;
+    std::string message;
+  } cases[] = {
+      {"one byte at a time, too slowly", trickle, "recv " + peer + ": tempo esgotado"},
+      {"reset in the middle of the reply", reset, "recv " + peer + ": Connection reset by peer"},
+      {"a reply, then the connection held open", Answer{success, true}, ""},
+      {"a reply, then more bytes", Answer{success + "ZBXD\x01 trailing garbage"}, ""},
+      {"above the size cap", Answer{std::string("ZBXD\x01\x01\0\0\x01\0\0\0\0", 13), true},
+       "resposta de " + peer + " anuncia 16777217 bytes, acima de 16 MiB"},
+      {"large packet flag", Answer{FakeZabbix::frame("{}", 0x05)},
+       "resposta de " + peer + " com flags 5 (esperado 1)"},
+      {"no protocol flag", Answer{FakeZabbix::frame("{}", 0x00)},
+       "resposta de " + peer + " com flags 0 (esperado 1)"},
+      {"length zero", Answer{FakeZabbix::frame("")}, "resposta de " + peer + ": "},
+      // A small request fits the socket buffers: then no reply comes.
+      {"request never read", unread, "recv " + peer + ": tempo esgotado"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeZabbix server(7, [&](int, const std::string&) { return c.answer; });
+    EXPECT_EQ(sendOnce("127.0.0.7"), c.message);
+  }
+}
+
+TEST(ZabbixSender, ALargeRequestNobodyReadsTimesOut) {
+  FakeZabbix::Answer unread;
+  unread.readRequest = false;
+  FakeZabbix server(8, [&](int, const std::string&) { return unread; });
+  // More than loopback's socket buffers hold.
+  const std::string document(64 * 1024 * 1024, 'x');
+  try {
+    ZabbixSender("127.0.0.8", 10052, kShort).send({ZabbixMetric("h", "k", document)});
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.message(), "send 127.0.0.8:10052: tempo esgotado");
+  }
 }
 
 }  // namespace
