@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
 
-.PHONY: all deps deps-server build demo sandbox check test bench clean
+.PHONY: all deps deps-server build demo sandbox check test bench fuzz fuzz-build fuzz-short clean
 
 all: build
 
@@ -24,7 +24,8 @@ demo: build
 sandbox: build
 	@scripts/sandbox-demo build/release/src/cli/backup-monitor
 
-# Every test twice: warnings as errors, then under AddressSanitizer and UBSan.
+# Every test twice, warnings as errors, then under AddressSanitizer and UBSan; then a short
+# run of every fuzz target.
 check: deps-server
 	cmake -S . -B build/werror -DBM_WERROR=ON
 	cmake --build build/werror -j$(JOBS)
@@ -32,6 +33,7 @@ check: deps-server
 	cmake -S . -B build/asan -DBM_WERROR=ON -DBM_SANITIZE=ON
 	cmake --build build/asan -j$(JOBS)
 	$(CTEST) build/asan
+	$(MAKE) --no-print-directory fuzz-short
 
 # The quick loop while developing: one build, every test.
 test: deps-server
@@ -46,6 +48,18 @@ bench: deps
 	@cmake --build build/bench -j$(JOBS) >/dev/null
 	build/bench/bench/delivery_bench 10000
 	build/bench/bench/scan_bench build/bench/src/cli/backup-monitor $${TMPDIR:-/tmp}/backup-monitor-bench
+
+# The fuzz targets need clang (libFuzzer); the default configuration builds them with it.
+FUZZ_RUNS ?= 10000000
+fuzz-build: deps
+	@CXX=clang++ cmake -S . -B build/fuzz -DBM_WERROR=ON -DBM_TESTS=OFF >/dev/null
+	@cmake --build build/fuzz -j$(JOBS) >/dev/null
+
+fuzz: fuzz-build
+	scripts/fuzz -runs=$(FUZZ_RUNS)
+
+fuzz-short: fuzz-build
+	scripts/fuzz -max_total_time=20
 
 clean:
 	rm -rf build
