@@ -81,6 +81,18 @@ TEST_F(LaunchTest, ChildGetsTheModeAfterTheLastLaunchAndEveryLaterArgument) {
   releaseSpy();
 }
 
+TEST_F(LaunchTest, ArgumentsReachTheChildWithoutAnyShell) {
+  const std::string marker = tmp_ / "a shell ran this";
+  const std::vector<std::string> argv = {SPY, "launch_coletarData", "$(touch '" + marker + "')",
+                                         "; touch '" + marker + "'", "| true", "*", "~", "h"};
+  EXPECT_EQ(describe(run(argv, spyOptions())), expected(0, kSuccess));
+  ASSERT_TRUE(waitForFile(tmp_ / "record"));
+  EXPECT_THAT(readSpy(tmp_ / "record").arguments,
+              ElementsAre(SPY, "coletarData", argv[2], argv[3], "| true", "*", "~", "h"));
+  EXPECT_NE(::access(marker.c_str(), F_OK), 0);
+  releaseSpy();
+}
+
 TEST_F(LaunchTest, ChildHoldsOnlyStandardInputAndOnePipeForItsConsole) {
   RunOptions options = spyOptions();
   options.inheritedDescriptor = 7;  // a descriptor the launcher got without close-on-exec

@@ -1,0 +1,146 @@
+// Directories that could break a naive scan: odd names, many entries, no permission, link
+// loops, FIFOs, a directory already removed. Each ends in correct output or the failure report.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "e2e.hpp"
+#include "support/fake_zabbix.hpp"
+
+namespace bm::test {
+namespace {
+
+class HostileDirectories : public testing::Test {
+ protected:
+  std::string directory(const std::string& name, mode_t mode = 0755) {
+    const std::string path = tmp_ / name;
+    makeDirectory(path);
+    ::chmod(path.c_str(), mode);
+    return path;
+  }
+  TempDir tmp_;
+};
+
+// Every name reaches Zabbix as valid JSON with the text it shows, whatever bytes it holds.
+TEST_F(HostileDirectories, OddNamesGiveValidJsonAndExactHosts) {
+  const std::string dir = directory("odd");
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"a\nb", "A\nB"},
+      {"\ttab\t", "TAB"},
+      {"q\"uote", "Q\"UOTE"},
+      {"back\\slash", "BACK\\SLASH"},
+      {"ctl\x01\x7f", "CTL\x01\x7f"},
+      {"bad\xff\xfe", "BAD\ufffd\ufffd"},
+      {std::string(255, 'x'), std::string(255, 'X')},
+      {"emoji\U0001F600", "EMOJI\U0001F600"},
+      {"\u200frtl\u200f", "\u200fRTL\u200f"},
+  };
+  for (const auto& [name, host] : names) makeFile(dir + "/" + name, utcSeconds(2024, 3, 6, 12, 0));
+  FakeZabbix server(44, [](int, const std::string&) { return FakeZabbix::success(); });
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "127.0.0.44", "backups"})),
+            expected(0, "OK\n"));
+  ASSERT_EQ(server.requests().size(), 1u);
+  const auto request = nlohmann::json::parse(FakeZabbix::body(server.requests()[0]));
+  const std::string document = request["data"][0]["value"];
+  for (char c : document) ASSERT_LT(static_cast<unsigned char>(c), 0x80);
+  const auto rows = nlohmann::json::parse(document)["data"];
+  std::vector<std::string> hosts;
+  for (const auto& row : rows) {
+    hosts.push_back(row["{#NOME_HOST}"]);
+    EXPECT_EQ(row["{#DATA_HOST}"], "2024-03-06");
+  }
+  std::vector<std::string> wanted;
+  for (const auto& entry : names) wanted.push_back(entry.second);
+  EXPECT_THAT(hosts, testing::UnorderedElementsAreArray(wanted));
+}
+
+TEST_F(HostileDirectories, AHundredThousandEntries) {
+  const std::string dir = directory("many-huawei");
+  for (int i = 0; i < 100000; ++i) {
+    makeFile(dir + "/2024-03-0" + std::to_string(1 + i % 2) + ".cfg.sw" + std::to_string(i / 2));
+  }
+  const RunResult discovery = runAgent({"descobertaBackups", dir, "s", "debug"});
+  const RunResult collection = runAgent({"coletarData", dir, "s", "debug"});
+  EXPECT_EQ(discovery.status, 0);
+  EXPECT_EQ(collection.status, 0);
+  EXPECT_EQ(std::count(discovery.out.begin(), discovery.out.end(), '\n'), 3 + 50000);
+  EXPECT_EQ(std::count(collection.out.begin(), collection.out.end(), '\n'), 3 + 50000);
+  EXPECT_EQ(discovery.out.find("SW0 2024-03-01"), std::string::npos);
+  EXPECT_NE(discovery.out.find("SW0 2024-03-02\n"), std::string::npos);
+}
+
+TEST_F(HostileDirectories, LinkLoopsAndFifos) {
+  const std::string plain = directory("plain");
+  makeFile(plain + "/router1", utcSeconds(2024, 3, 6, 12, 0));
+  ASSERT_EQ(::mkfifo((plain + "/fifo").c_str(), 0644), 0);
+  setModificationTime(plain + "/fifo", utcSeconds(2024, 3, 7, 12, 0));
+  const std::string lines =
+      listingOrder(plain)[0] == "fifo" ? "FIFO 2024-03-07\nROUTER1 2024-03-06\n"
+                                       : "ROUTER1 2024-03-06\nFIFO 2024-03-07\n";
+  // Only the FIFO's status is read: opening it would wait for a writer forever.
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", plain, "s", "debug"})),
+            expected(0, kDebugHeader + lines));
+
+  const std::string loops = directory("loops");
+  ASSERT_EQ(::symlink("loop", (loops + "/loop").c_str()), 0);
+  EXPECT_EQ(describe(runAgent({"coletarData", loops, "s", "debug"})),
+            expected(1, "",
+                     failureReport("ErroDoSistema",
+                                   "stat " + loops + "/loop: Too many levels of symbolic links",
+                                   "modificationTime", "src/catalogue/scan.cpp")));
+  const std::string huaweiLoops = directory("loops-huawei");
+  ASSERT_EQ(::symlink("2024-03-05.x.loop", (huaweiLoops + "/2024-03-05.x.loop").c_str()), 0);
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", huaweiLoops, "s", "debug"})),
+            expected(0, kDebugHeader + "LOOP 2024-03-05\n"));
+}
+
+TEST_F(HostileDirectories, ADirectoryAlreadyRemovedListsNothing) {
+  const std::string gone = directory("gone");
+  const int fd = ::open(gone.c_str(), O_RDONLY | O_DIRECTORY);  // inherited by the agent
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::rmdir(gone.c_str()), 0);
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", path, "s", "debug"})),
+            expected(0, kDebugHeader));
+  EXPECT_EQ(describe(runAgent({"coletarData", path, "s", "debug"})), expected(0, kDebugHeader));
+  ::close(fd);
+}
+
+// Permissions bind everyone but root: as root, the agent runs as nobody.
+TEST_F(HostileDirectories, NoPermissionToListOrToSearch) {
+  RunOptions options;
+  std::vector<std::string> prefix;
+  if (::geteuid() == 0) {
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv to drop root";
+    ::chmod(tmp_.path().c_str(), 0755);
+    prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  const std::string unreadable = directory("unreadable", 0000);
+  const std::string unsearchable = directory("unsearchable", 0755);
+  makeFile(unsearchable + "/router1");
+  ::chmod(unsearchable.c_str(), 0444);
+  const auto agent = [&](const std::string& dir) {
+    std::vector<std::string> argv = prefix;
+    argv.insert(argv.end(), {kBinary, "coletarData", dir, "s", "debug"});
+    options.program = argv[0];
+    return describe(run(argv, options));
+  };
+  EXPECT_EQ(agent(unreadable),
+            expected(1, "",
+                     failureReport("ErroDoSistema", "opendir " + unreadable + ": Permission denied",
+                                   "openDirectory", "src/catalogue/scan.cpp")));
+  EXPECT_EQ(agent(unsearchable),
+            expected(1, "",
+                     failureReport("ErroDoSistema",
+                                   "stat " + unsearchable + "/router1: Permission denied",
+                                   "modificationTime", "src/catalogue/scan.cpp")));
+  ::chmod(unreadable.c_str(), 0755);
+  ::chmod(unsearchable.c_str(), 0755);
+}
+
+}  // namespace
+}  // namespace bm::test
