@@ -11,7 +11,7 @@ deps:
 
 # The real-server test's packages; it runs only as root, so only root installs them.
 deps-server: deps
-	@if [ "$$(id -u)" -eq 0 ]; then scripts/install-deps postgresql zabbix-server-pgsql procps; fi
+	@if [ "$$(id -u)" -eq 0 ]; then scripts/zabbix-sandbox deps; fi
 
 build: deps
 	@cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF >/dev/null

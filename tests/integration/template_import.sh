@@ -1,0 +1,112 @@
+#!/bin/bash
+# The shipped template, imported into a real Zabbix through its API and linked to a new host,
+# does its job: discovered items and triggers, every age in history, an old backup's trigger in
+# PROBLEM with its problem row and a fresh one's not, and a backup from the future flagged.
+#   template_import.sh AGENT SOURCE_DIR
+set -euo pipefail
+agent=$1
+root=$2
+sandbox=$root/scripts/zabbix-sandbox
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "the Zabbix sandbox needs root"
+for package in zabbix-server-pgsql zabbix-frontend-php; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' &&
+     ! apt-cache policy "$package" 2>/dev/null | grep -q 'Candidate: [0-9]'; then
+    skip "the package $package is not available here"
+  fi
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"; "$sandbox" stop' EXIT
+"$sandbox" restart
+
+sql() { "$sandbox" sql "$1"; }
+api() { "$sandbox" api "$1" "$2"; }
+fail() {
+  echo "FAILED: $*" >&2
+  sql "SELECT t.description, t.value, t.error FROM triggers t WHERE t.flags = 4" >&2 || true
+  exit 1
+}
+wait_for() {  # wait_for DESCRIPTION SQL EXPECTED
+  for _ in $(seq 1 300); do
+    [ "$(sql "$2")" = "$3" ] && return 0
+    sleep 0.1
+  done
+  fail "$1: wanted $3, have $(sql "$2")"
+}
+
+# Import: every rule the file needs, or an empty rule set imports nothing and still says true.
+rules='{"groups":{"createMissing":true,"updateExisting":true},
+        "templates":{"createMissing":true,"updateExisting":true},
+        "discoveryRules":{"createMissing":true,"updateExisting":true},
+        "items":{"createMissing":true,"updateExisting":true},
+        "triggers":{"createMissing":true,"updateExisting":true}}'
+source=$(jq -Rs . <"$root/templates/backup-monitor.yaml")
+[ "$(api configuration.import "{\"format\":\"yaml\",\"source\":$source,\"rules\":$rules}")" = true ] ||
+  fail "configuration.import"
+template=$(api template.get '{"filter":{"host":["Backup monitor"]},"output":["templateid"]}' |
+  jq -r '.[0].templateid')
+[ "$template" != null ] || fail "the template was not imported"
+group=$(api hostgroup.create '{"name":"Backups de teste"}' | jq -r '.groupids[0]')
+api host.create "{\"host\":\"backup-server\",\"groups\":[{\"groupid\":\"$group\"}],
+                  \"templates\":[{\"templateid\":\"$template\"}]}" >/dev/null
+wait_for "the host in the server's cache" \
+  "SELECT count(*) FROM hosts WHERE host = 'backup-server'" 1
+"$sandbox" reload
+sleep 2
+
+now=$(date +%s)
+dir=$tmp/routers
+mkdir "$dir"
+touch -d "@$((now - 10 * 86400))" "$dir/old-router"     # above {$BACKUP.AGE.HIGH}
+touch -d "@$((now - 3 * 86400))" "$dir/late-router"     # above {$BACKUP.AGE.WARN} only
+touch -d "@$((now - 3600))" "$dir/fresh-router"
+touch -d "@$((now + 86400))" "$dir/future-router"       # a clock is wrong
+
+out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backup-server)
+[ "$out" = OK ] || fail "discovery printed: $out"
+discovered="SELECT count(*) FROM items i JOIN hosts h USING (hostid)
+            WHERE h.host = 'backup-server' AND i.flags = 4"
+wait_for "discovered items" "$discovered" 4
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 16
+"$sandbox" reload
+sleep 2
+
+out=$("$agent" coletarData "$dir" 127.0.0.1 backup-server)
+[ -z "$out" ] || fail "collection printed: $out"
+wait_for "ages in history" "SELECT count(*) FROM history" 4
+
+state() {  # state KEY-PARAMETER TRIGGER-NAME: 0 OK, 1 PROBLEM
+  sql "SELECT t.value FROM triggers t WHERE t.flags = 4
+       AND t.description = '$2'
+       AND EXISTS (SELECT 1 FROM functions f JOIN items i USING (itemid)
+                   WHERE f.triggerid = t.triggerid AND i.key_ = 'ultimaModificacao[$1]')"
+}
+future='Backup de {#NOME_HOST} datado no futuro'
+# Discovered triggers keep user macros in their names; they are resolved only on display.
+expect() {  # expect KEY-PARAMETER PROTOTYPE-NAME VALUE
+  local name=${2//\{#NOME_HOST\}/$1}
+  for _ in $(seq 1 100); do
+    [ "$(state "$1" "$name")" = "$3" ] && return 0
+    sleep 0.1
+  done
+  fail "trigger '$name' is $(state "$1" "$name"), wanted $3"
+}
+expect OLD-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.HIGH}' 1
+# The warning depends on the high trigger: only one of the two shows.
+expect OLD-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.WARN}' 0
+expect LATE-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.WARN}' 1
+expect LATE-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.HIGH}' 0
+expect FRESH-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.WARN}' 0
+expect FRESH-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.HIGH}' 0
+expect FRESH-ROUTER "$future" 0
+expect FUTURE-ROUTER "$future" 1
+expect OLD-ROUTER "$future" 0
+
+problems=$(sql "SELECT name FROM problem ORDER BY name")
+expected_problems='Backup de FUTURE-ROUTER datado no futuro
+Backup de LATE-ROUTER com mais de 2d
+Backup de OLD-ROUTER com mais de 7d'
+[ "$problems" = "$expected_problems" ] || fail "problems: $problems"
+echo "template works: $(wc -l <<<"$problems") problems"
