@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
 
-.PHONY: all deps deps-server build demo sandbox check test bench fuzz fuzz-build fuzz-short clean
+.PHONY: all deps deps-server build package package-check demo sandbox check test bench fuzz fuzz-build fuzz-short clean
 
 all: build
 
@@ -19,6 +19,16 @@ build: deps
 
 demo: build
 	@scripts/demo build/release/src/cli/backup-monitor
+
+# The Debian package, and a check that it installs and runs (root; installs, then removes it).
+package: deps
+	@cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	@cmake --build build/package -j$(JOBS) >/dev/null
+	@cd build/package && cpack >/dev/null && ls -1 $$PWD/backup-monitor_*.deb
+
+package-check:
+	@scripts/package-check
 
 # A private Zabbix server on 127.0.0.1:10052 with the examples delivered into it.
 sandbox: build
