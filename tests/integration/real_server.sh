@@ -4,37 +4,18 @@
 #   real_server.sh AGENT SOURCE_DIR
 set -euo pipefail
 agent=$1
-sandbox=$2/scripts/zabbix-sandbox
-
-skip() { echo "SKIPPED: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "the Zabbix sandbox needs root"
-if ! dpkg-query -W -f='${Status}' zabbix-server-pgsql 2>/dev/null | grep -q 'ok installed' &&
-   ! apt-cache policy zabbix-server-pgsql 2>/dev/null | grep -q 'Candidate: [0-9]'; then
-  skip "the package zabbix-server-pgsql is not available here"
-fi
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"; "$sandbox" stop' EXIT
-"$sandbox" restart
-
-sql() { "$sandbox" sql "$1"; }
-fail() {
-  echo "FAILED: $*" >&2
-  echo "--- items and their state" >&2
+root=$2
+packages="zabbix-server-pgsql"
+diagnose() {
+  echo "--- items and their state"
   sql "SELECT i.itemid, i.key_, i.flags, r.state, r.error FROM items i
-       LEFT JOIN item_rtdata r USING (itemid)" >&2 || true
-  echo "--- server log" >&2
+       LEFT JOIN item_rtdata r USING (itemid)"
+  echo "--- server log"
   grep -v ' started \[' "${BM_SANDBOX_DIR:-/var/tmp/backup-monitor-sandbox}/zabbix_server.log" |
-    tail -n 30 >&2 || true
-  exit 1
+    tail -n 30
 }
-wait_for() {  # wait_for DESCRIPTION SQL EXPECTED
-  for _ in $(seq 1 300); do
-    [ "$(sql "$2")" = "$3" ] && return 0
-    sleep 0.1
-  done
-  fail "$1: wanted $3, have $(sql "$2")"
-}
+# shellcheck source=sandbox_test_lib.sh
+. "$(dirname "$0")/sandbox_test_lib.sh"
 
 huawei=$tmp/backups-huawei
 routers=$tmp/routers

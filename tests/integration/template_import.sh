@@ -6,35 +6,11 @@
 set -euo pipefail
 agent=$1
 root=$2
-sandbox=$root/scripts/zabbix-sandbox
-
-skip() { echo "SKIPPED: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "the Zabbix sandbox needs root"
-for package in zabbix-server-pgsql zabbix-frontend-php; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' &&
-     ! apt-cache policy "$package" 2>/dev/null | grep -q 'Candidate: [0-9]'; then
-    skip "the package $package is not available here"
-  fi
-done
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"; "$sandbox" stop' EXIT
-"$sandbox" restart
-
-sql() { "$sandbox" sql "$1"; }
+packages="zabbix-server-pgsql zabbix-frontend-php"
+diagnose() { sql "SELECT description, value, error FROM triggers WHERE flags = 4"; }
+# shellcheck source=sandbox_test_lib.sh
+. "$(dirname "$0")/sandbox_test_lib.sh"
 api() { "$sandbox" api "$1" "$2"; }
-fail() {
-  echo "FAILED: $*" >&2
-  sql "SELECT t.description, t.value, t.error FROM triggers t WHERE t.flags = 4" >&2 || true
-  exit 1
-}
-wait_for() {  # wait_for DESCRIPTION SQL EXPECTED
-  for _ in $(seq 1 300); do
-    [ "$(sql "$2")" = "$3" ] && return 0
-    sleep 0.1
-  done
-  fail "$1: wanted $3, have $(sql "$2")"
-}
 
 # Import: every rule the file needs, or an empty rule set imports nothing and still says true.
 rules='{"groups":{"createMissing":true,"updateExisting":true},

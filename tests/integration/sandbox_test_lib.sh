@@ -1,0 +1,34 @@
+# Shared by the tests against the Zabbix sandbox; sourced after setting agent, root and the
+# packages the test needs. Skips where the sandbox cannot run, restarts it from a fresh database,
+# and stops it at the end.
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "the Zabbix sandbox needs root"
+for package in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' &&
+     ! apt-cache policy "$package" 2>/dev/null | grep -q 'Candidate: [0-9]'; then
+    skip "the package $package is not available here"
+  fi
+done
+
+sandbox=$root/scripts/zabbix-sandbox
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"; "$sandbox" stop' EXIT
+"$sandbox" restart
+
+sql() { "$sandbox" sql "$1"; }
+
+# Says what went wrong, with what the test adds in diagnose(), and ends the test.
+fail() {
+  echo "FAILED: $*" >&2
+  diagnose >&2 || true
+  exit 1
+}
+
+wait_for() {  # wait_for DESCRIPTION SQL EXPECTED: up to 30 s
+  for _ in $(seq 1 300); do
+    [ "$(sql "$2")" = "$3" ] && return 0
+    sleep 0.1
+  done
+  fail "$1: wanted $3, have $(sql "$2")"
+}
