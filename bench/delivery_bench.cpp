@@ -64,7 +64,8 @@ void serve(int listener, const std::atomic<bool>& stop) {
       std::uint32_t length = 0;
       for (int i = 8; i >= 5; --i) length = (length << 8) | static_cast<unsigned char>(header[i]);
       body.resize(length);
-      if (readExactly(fd, body.data(), length)) ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+      if (readExactly(fd, body.data(), length))
+        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     }
     ::close(fd);
   }

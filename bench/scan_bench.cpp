@@ -115,8 +115,8 @@ struct Command {
 };
 
 void measure(const std::string& agent, const std::string& dir, int entries, int rounds) {
-  const std::vector<std::string> floorCommand = {
-      "find", dir, "-mindepth", "1", "-maxdepth", "1", "-printf", "%f %T@\n"};
+  const std::vector<std::string> floorCommand = {"find",      dir, "-mindepth", "1",
+                                                 "-maxdepth", "1", "-printf",   "%f %T@\n"};
   const std::vector<Command> commands = {
       {"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},
       {"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}},
@@ -135,10 +135,11 @@ void measure(const std::string& agent, const std::string& dir, int entries, int 
     }
     const double f = median(floor);
     const double a = median(agentTimes);
-    std::printf("%-28s %-18s %9d  floor %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB "
-                "(%5.1f B/entry)\n",
-                dir.substr(dir.rfind('/') + 1).c_str(), c.label.c_str(), entries, f, a, a / f,
-                rss / 1024.0, rss * 1024.0 / entries);
+    std::printf(
+        "%-28s %-18s %9d  floor %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB "
+        "(%5.1f B/entry)\n",
+        dir.substr(dir.rfind('/') + 1).c_str(), c.label.c_str(), entries, f, a, a / f, rss / 1024.0,
+        rss * 1024.0 / entries);
   }
 }
 

@@ -8,13 +8,12 @@
 #include "base/utf8.hpp"
 
 // A broken invariant is a finding: say which, and stop like a crash does.
-#define FUZZ_CHECK(condition)                                              \
-  do {                                                                     \
-    if (!(condition)) {                                                    \
-      std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition,   \
-                   __FILE__, __LINE__);                                    \
-      std::abort();                                                        \
-    }                                                                      \
+#define FUZZ_CHECK(condition)                                                                 \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
+      std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (false)
 
 namespace fuzz {

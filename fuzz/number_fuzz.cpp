@@ -28,12 +28,11 @@ bool laidOut(std::string_view text, bool positional) {
   if (e == std::string_view::npos || e + 4 > text.size()) return false;
   const std::string_view mantissa = text.substr(0, e);
   const std::string_view exponent = text.substr(e + 2);
-  const bool mantissaOk = mantissa.size() == 1 ? digits(mantissa) && mantissa != "0"
-                                               : mantissa.size() > 2 && mantissa[1] == '.' &&
-                                                     digits(mantissa.substr(0, 1)) &&
-                                                     mantissa[0] != '0' &&
-                                                     digits(mantissa.substr(2)) &&
-                                                     mantissa.back() != '0';
+  const bool mantissaOk = mantissa.size() == 1
+                              ? digits(mantissa) && mantissa != "0"
+                              : mantissa.size() > 2 && mantissa[1] == '.' &&
+                                    digits(mantissa.substr(0, 1)) && mantissa[0] != '0' &&
+                                    digits(mantissa.substr(2)) && mantissa.back() != '0';
   return mantissaOk && (text[e + 1] == '+' || text[e + 1] == '-') && digits(exponent) &&
          exponent.size() >= 2 && exponent.size() <= 3;
 }

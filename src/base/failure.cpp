@@ -10,8 +10,7 @@ Failure::Failure(FailureKind kind, std::string message, const char* function, co
 
 void failSystem(const std::string& operation, int error, const char* function, const char* file,
                 int line) {
-  throw Failure(FailureKind::System, operation + ": " + std::strerror(error), function, file,
-                line);
+  throw Failure(FailureKind::System, operation + ": " + std::strerror(error), function, file, line);
 }
 
 const char* kindName(FailureKind kind) {

@@ -17,7 +17,8 @@ struct Decimal {
 
 Decimal shortestDigits(double value) {
   char text[kNumberTextSize];
-  const char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+  const char* end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
   const char* p = text;
   Decimal d;
   for (; *p != 'e'; ++p) {
@@ -60,7 +61,8 @@ std::size_t writeNumberText(double value, char* out) {
   if (magnitude >= 1e-4 && magnitude < 1e16) {
     // The shortest fixed text has the same digits as the shortest scientific one: only a
     // whole number lacks its ".0".
-    char* end = std::to_chars(out, start + kNumberTextSize, magnitude, std::chars_format::fixed).ptr;
+    char* end =
+        std::to_chars(out, start + kNumberTextSize, magnitude, std::chars_format::fixed).ptr;
     if (std::memchr(out, '.', static_cast<std::size_t>(end - out)) == nullptr) {
       end = put(end, ".0", 2);
     }

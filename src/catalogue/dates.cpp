@@ -101,9 +101,15 @@ std::optional<CalendarDay> parseDate(std::string_view text) {
 std::string formatDate(const CalendarDay& day) {
   if (day.year >= 0 && day.year <= 9999) {
     const auto digit = [](int value) { return static_cast<char>('0' + value % 10); };
-    const char text[10] = {digit(day.year / 1000), digit(day.year / 100), digit(day.year / 10),
-                           digit(day.year),        '-',                   digit(day.month / 10),
-                           digit(day.month),       '-',                   digit(day.day / 10),
+    const char text[10] = {digit(day.year / 1000),
+                           digit(day.year / 100),
+                           digit(day.year / 10),
+                           digit(day.year),
+                           '-',
+                           digit(day.month / 10),
+                           digit(day.month),
+                           '-',
+                           digit(day.day / 10),
                            digit(day.day)};
     return std::string(text, sizeof text);
   }

@@ -12,8 +12,8 @@ BackupEntry nameFieldsEntry(std::string_view name, const char* function, const c
       firstDot == std::string_view::npos ? firstDot : name.find('.', firstDot + 1);
   if (secondDot == std::string_view::npos) {
     throw Failure(FailureKind::BadName,
-                  "o nome " + quotedName(name) + " não tem três campos separados por '.'",
-                  function, file, line);
+                  "o nome " + quotedName(name) + " não tem três campos separados por '.'", function,
+                  file, line);
   }
   const std::size_t hostEnd = name.find('.', secondDot + 1);
   const std::string_view date = name.substr(0, firstDot);

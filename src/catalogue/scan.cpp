@@ -88,8 +88,6 @@ NamingScheme namingSchemeFor(std::string_view caminho) {
 
 ScanResult scanBackupDirectory(const std::string& caminho) { return scan(caminho, false); }
 
-ScanResult scanBackupDirectoryWithTimes(const std::string& caminho) {
-  return scan(caminho, true);
-}
+ScanResult scanBackupDirectoryWithTimes(const std::string& caminho) { return scan(caminho, true); }
 
 }  // namespace bm

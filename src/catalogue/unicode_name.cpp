@@ -59,9 +59,8 @@ std::u16string upperRoot(const std::u16string& text) {
   std::u16string out(text.size() * 3 + 1, u'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length =
-        u_strToUpper(out.data(), static_cast<int32_t>(out.size()), text.data(),
-                     static_cast<int32_t>(text.size()), "", &status);
+    const int32_t length = u_strToUpper(out.data(), static_cast<int32_t>(out.size()), text.data(),
+                                        static_cast<int32_t>(text.size()), "", &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
       out.assign(static_cast<std::size_t>(length) + 1, u'\0');
       continue;

@@ -11,9 +11,8 @@ const std::string& argumentAt(const std::vector<std::string>& arguments, std::si
   if (position >= arguments.size()) {
     const std::size_t given = arguments.empty() ? 0 : arguments.size() - 1;
     throw Failure(FailureKind::MissingArgument,
-                  "a posição " + std::to_string(position) +
-                      " não existe na lista de argumentos (" + std::to_string(given) +
-                      " argumentos após o programa)",
+                  "a posição " + std::to_string(position) + " não existe na lista de argumentos (" +
+                      std::to_string(given) + " argumentos após o programa)",
                   function, file, line);
   }
   return arguments[position];

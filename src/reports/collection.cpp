@@ -1,6 +1,7 @@
 #include "reports/collection.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 
 #include "base/console.hpp"
@@ -43,8 +44,9 @@ void printEntry(const BackupEntry& entry) {
 std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
   for (BackupEntry& entry : scan.entries) entry.tempoModificacao = now - entry.dataModificacao;
   if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
-  std::stable_sort(scan.entries.begin(), scan.entries.end(),
-                   [](const BackupEntry& a, const BackupEntry& b) { return a.nomeHost < b.nomeHost; });
+  std::stable_sort(
+      scan.entries.begin(), scan.entries.end(),
+      [](const BackupEntry& a, const BackupEntry& b) { return a.nomeHost < b.nomeHost; });
   return removerHostsDuplicados(scan.entries);
 }
 

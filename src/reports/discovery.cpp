@@ -15,8 +15,9 @@ namespace bm {
 std::vector<BackupEntry> discoveryList(ScanResult scan) {
   if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
   // Date text, not date order: an unpadded date sorts by its characters.
-  std::stable_sort(scan.entries.begin(), scan.entries.end(),
-                   [](const BackupEntry& a, const BackupEntry& b) { return a.dataHost > b.dataHost; });
+  std::stable_sort(
+      scan.entries.begin(), scan.entries.end(),
+      [](const BackupEntry& a, const BackupEntry& b) { return a.dataHost > b.dataHost; });
   return removerHostsDuplicados(scan.entries);
 }
 

@@ -1,7 +1,6 @@
 #include "zabbix/protocol.hpp"
 
 #include <algorithm>
-
 #include <nlohmann/json.hpp>
 
 #include "base/failure.hpp"

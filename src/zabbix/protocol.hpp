@@ -52,5 +52,4 @@ class ReplyReader {
 // other than plain 0x01 (compressed, large packet), and on a length above kMaxReplySize.
 std::uint32_t replyLength(std::string_view header, const std::string& peer);
 
-
 }  // namespace bm::zabbix

@@ -24,8 +24,7 @@ void sleepThrough(std::chrono::seconds duration) {
 }  // namespace
 
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, const MetricValue& value,
-                 const DeliveryOptions& options) {
+                 const std::string& key, const MetricValue& value, const DeliveryOptions& options) {
   // Building the metric and the sender is outside the attempts: a failure there is not retried.
   std::vector<ZabbixMetric> metrics;
   metrics.emplace_back(zabbix_host, key, value);

@@ -35,8 +35,7 @@ void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
   for (bool complete = false; !complete;) {
     const std::size_t n = connection.receiveSome(buffer, sizeof buffer, deadline);
     if (n == 0) {
-      throw Failure(FailureKind::Delivery, "recv " + connection.peer() +
-                                               ": conexão fechada após " +
+      throw Failure(FailureKind::Delivery, "recv " + connection.peer() + ": conexão fechada após " +
                                                std::to_string(reply.received()) +
                                                " bytes da resposta");
     }

@@ -26,8 +26,8 @@ TEST(NumberText, LayoutOfTypicalAndBoundaryValues) {
       {0.1, "0.1"},
       {1.0 / 3, "0.3333333333333333"},
       {1709692200.25, "1709692200.25"},
-      {0.0001, "0.0001"},               // the smallest positional magnitude
-      {0.00009999, "9.999e-05"},        // just below it
+      {0.0001, "0.0001"},         // the smallest positional magnitude
+      {0.00009999, "9.999e-05"},  // just below it
       {5e-05, "5e-05"},
       {-5e-05, "-5e-05"},
       {9999999999999998.0, "9999999999999998.0"},  // the largest below 1e16

@@ -21,7 +21,11 @@ TEST(Utf8, EachUndecodableByteBecomesOneReplacementCharacter) {
       {"two bytes", "\xc3\xa3", U"\u00e3"},
       {"three bytes", "\xe2\x82\xac", U"\u20ac"},
       {"four bytes", "\xf0\x9f\x98\x80", U"\U0001F600"},
-      {"stray continuation", "a\x80" "b", U"a\ufffd" "b"},
+      {"stray continuation",
+       "a\x80"
+       "b",
+       U"a\ufffd"
+       "b"},
       {"invalid lead", "\xff\xfe", U"\ufffd\ufffd"},
       {"overlong slash", "\xc0\xaf", U"\ufffd\ufffd"},
       {"overlong three", "\xe0\x80\xaf", U"\ufffd\ufffd\ufffd"},

@@ -82,10 +82,10 @@ TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
     const char* zone;
     std::time_t from;
   } cases[] = {
-      {"CET-1CEST,M3.5.0,M10.5.0/3", 1711760000},        // Europe, spring 2024
-      {"CET-1CEST,M3.5.0,M10.5.0/3", 1729900000},        // Europe, autumn 2024
-      {"<-03>3<-02>,M11.1.0/0,M2.3.0/0", 1730520000},    // changes at midnight: 00:00 -> 01:00
-      {"<-03>3<-02>,M11.1.0/0,M2.3.0/0", 1739660000},    // and back to 23:00 the day before
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1711760000},            // Europe, spring 2024
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 1729900000},            // Europe, autumn 2024
+      {"<-03>3<-02>,M11.1.0/0,M2.3.0/0", 1730520000},        // changes at midnight: 00:00 -> 01:00
+      {"<-03>3<-02>,M11.1.0/0,M2.3.0/0", 1739660000},        // and back to 23:00 the day before
       {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", 1712400000},  // a half-hour change
       {test::kTestZone, 1709600000},
   };
@@ -107,12 +107,11 @@ TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
   }
 }
 
-
 TEST(LocalDays, AgreesWithLocalDayOverDecadesInAnyOrder) {
   std::mt19937_64 random(8122026);
   std::uniform_int_distribution<std::time_t> times(-500000000, 3000000000);
-  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "<-03>3<-02>,M11.1.0/0,M2.3.0/0",
-                           "<+0545>-5:45", "UTC0"}) {
+  for (const char* zone :
+       {"CET-1CEST,M3.5.0,M10.5.0/3", "<-03>3<-02>,M11.1.0/0,M2.3.0/0", "<+0545>-5:45", "UTC0"}) {
     SCOPED_TRACE(zone);
     ::setenv("TZ", zone, 1);
     ::tzset();

@@ -47,8 +47,7 @@ TEST(RemoverHostsDuplicados, KeepsTheNewestRecordOfEachHostAtItsFirstPlace) {
       {"no folding or trimming of names",
        {entry("SW1", "2024-01-01", 1), entry("sw1", "2024-01-02", 2),
         entry(" SW1", "2024-01-03", 3), entry("", "2024-01-04", 4)},
-       {"SW1 2024-01-01 1 -1", "sw1 2024-01-02 2 -2", " SW1 2024-01-03 3 -3",
-        " 2024-01-04 4 -4"}},
+       {"SW1 2024-01-01 1 -1", "sw1 2024-01-02 2 -2", " SW1 2024-01-03 3 -3", " 2024-01-04 4 -4"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -73,8 +72,8 @@ TEST(RemoverHostsDuplicados, FailsOnAnyRecordWhoseDateIsNotADay) {
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.kind(), FailureKind::BadDate);
-      EXPECT_EQ(failure.message(), std::string("a data '") + bad +
-                                       "' do host 'A' não é uma data \"%Y-%m-%d\" válida");
+      EXPECT_EQ(failure.message(),
+                std::string("a data '") + bad + "' do host 'A' não é uma data \"%Y-%m-%d\" válida");
     }
   }
 }

@@ -18,8 +18,9 @@ std::string missingPosition(int position, int given) {
 }
 
 std::string unsetCaminho() {
-  return failureReport("ValorNaoDefinido", "o valor 'caminho' não foi definido (o modo veio sozinho)",
-                       "dispatch", "src/cli/dispatch.cpp");
+  return failureReport("ValorNaoDefinido",
+                       "o valor 'caminho' não foi definido (o modo veio sozinho)", "dispatch",
+                       "src/cli/dispatch.cpp");
 }
 
 TEST(CommandLine, CountsDispatchAndFailures) {
@@ -80,8 +81,7 @@ TEST(CommandLine, BannerShowsPositionZeroWithEveryDotSlashReplaced) {
     options.directory = c.directory;
     options.searchPath = c.searchPath;
     if (c.searchPath) options.env["PATH"] = tmp / "bin";
-    EXPECT_EQ(describe(run({c.program, "version"}, options)),
-              expected(0, kNotice + c.line + "\n"));
+    EXPECT_EQ(describe(run({c.program, "version"}, options)), expected(0, kNotice + c.line + "\n"));
   }
 }
 

@@ -65,18 +65,19 @@ TEST(Delivery, CollectionSendsOneAgePerHostUnderTheKeysTheServerMade) {
   const double after = wallClock();
   EXPECT_EQ(describe(r), expected(0, ""));
   // Host names in code point order; the quoted ones as the server quoted them.
-  const std::vector<std::string> keys = {
-      R"(ultimaModificacao[\"\\\"Q\\\"\"])", R"(ultimaModificacao[\"SW,1\"])",
-      "ultimaModificacao[SW[1]",             R"(ultimaModificacao[\"SW]1\"])",
-      "ultimaModificacao[SÃO-PAULO]",        R"(ultimaModificacao[\"[SW1\"])"};
+  const std::vector<std::string> keys = {R"(ultimaModificacao[\"\\\"Q\\\"\"])",
+                                         R"(ultimaModificacao[\"SW,1\"])",
+                                         "ultimaModificacao[SW[1]",
+                                         R"(ultimaModificacao[\"SW]1\"])",
+                                         "ultimaModificacao[SÃO-PAULO]",
+                                         R"(ultimaModificacao[\"[SW1\"])"};
   const std::vector<std::string> requests = server.requests();
   ASSERT_EQ(requests.size(), keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     SCOPED_TRACE(keys[i]);
     const std::string body = FakeZabbix::body(requests[i]);
-    const std::string prefix =
-        R"({"request":"sender data","data":[{"host":"backups","key":")" + keys[i] +
-        R"(","value":")";
+    const std::string prefix = R"({"request":"sender data","data":[{"host":"backups","key":")" +
+                               keys[i] + R"(","value":")";
     ASSERT_EQ(body.substr(0, prefix.size()), prefix);
     ASSERT_EQ(body.substr(body.size() - 4), R"("}]})");
     char* end = nullptr;
@@ -102,7 +103,8 @@ TEST(Delivery, ALaunchedReportDeliversAfterTheLauncherHasEnded) {
   EXPECT_EQ(describe(r), expected(0, "Processo inicializado com sucesso!\n"));
   ASSERT_TRUE(server.waitForRequests(2, std::chrono::seconds(30)));
   const std::string body = FakeZabbix::body(server.requests()[1]);
-  EXPECT_EQ(body.substr(0, 90), senderData("backups", "ultimaModificacao[ROUTER1.CFG]", "").substr(0, 90));
+  EXPECT_EQ(body.substr(0, 90),
+            senderData("backups", "ultimaModificacao[ROUTER1.CFG]", "").substr(0, 90));
 }
 
 }  // namespace

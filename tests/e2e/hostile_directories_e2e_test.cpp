@@ -78,9 +78,9 @@ TEST_F(HostileDirectories, LinkLoopsAndFifos) {
   makeFile(plain + "/router1", utcSeconds(2024, 3, 6, 12, 0));
   ASSERT_EQ(::mkfifo((plain + "/fifo").c_str(), 0644), 0);
   setModificationTime(plain + "/fifo", utcSeconds(2024, 3, 7, 12, 0));
-  const std::string lines =
-      listingOrder(plain)[0] == "fifo" ? "FIFO 2024-03-07\nROUTER1 2024-03-06\n"
-                                       : "ROUTER1 2024-03-06\nFIFO 2024-03-07\n";
+  const std::string lines = listingOrder(plain)[0] == "fifo"
+                                ? "FIFO 2024-03-07\nROUTER1 2024-03-06\n"
+                                : "ROUTER1 2024-03-06\nFIFO 2024-03-07\n";
   // Only the FIFO's status is read: opening it would wait for a writer forever.
   EXPECT_EQ(describe(runAgent({"descobertaBackups", plain, "s", "debug"})),
             expected(0, kDebugHeader + lines));

@@ -69,22 +69,28 @@ class LaunchTest : public testing::Test {
 };
 
 TEST_F(LaunchTest, ChildGetsTheModeAfterTheLastLaunchAndEveryLaterArgument) {
-  const std::vector<std::string> argv = {SPY, "xlaunch_launch_coletarData", "/dir with blanks",
-                                         "",  "\"quoted\"",                  "\xff\xfe", "host"};
+  const std::vector<std::string> argv = {
+      SPY, "xlaunch_launch_coletarData", "/dir with blanks", "", "\"quoted\"", "\xff\xfe", "host"};
   const RunResult r = run(argv, spyOptions());
   EXPECT_EQ(describe(r), expected(0, kSuccess));
   ASSERT_TRUE(waitForFile(tmp_ / "record"));
   const SpyRecord spy = readSpy(tmp_ / "record");
-  EXPECT_THAT(spy.arguments, ElementsAre(SPY, "coletarData", "/dir with blanks", "",
-                                         "\"quoted\"", "\xff\xfe", "host"));
+  EXPECT_THAT(spy.arguments, ElementsAre(SPY, "coletarData", "/dir with blanks", "", "\"quoted\"",
+                                         "\xff\xfe", "host"));
   EXPECT_EQ(spy.processGroup, ::getpgrp());
   releaseSpy();
 }
 
 TEST_F(LaunchTest, ArgumentsReachTheChildWithoutAnyShell) {
   const std::string marker = tmp_ / "a shell ran this";
-  const std::vector<std::string> argv = {SPY, "launch_coletarData", "$(touch '" + marker + "')",
-                                         "; touch '" + marker + "'", "| true", "*", "~", "h"};
+  const std::vector<std::string> argv = {SPY,
+                                         "launch_coletarData",
+                                         "$(touch '" + marker + "')",
+                                         "; touch '" + marker + "'",
+                                         "| true",
+                                         "*",
+                                         "~",
+                                         "h"};
   EXPECT_EQ(describe(run(argv, spyOptions())), expected(0, kSuccess));
   ASSERT_TRUE(waitForFile(tmp_ / "record"));
   EXPECT_THAT(readSpy(tmp_ / "record").arguments,
@@ -139,15 +145,17 @@ TEST_F(LaunchTest, AProgramThatCannotStartIsAFailureWithoutTheSuccessLine) {
       {tmp_ / "missing", "posix_spawnp " + (tmp_ / "missing") + ": No such file or directory"},
       {tmp_ / "not-executable",
        "posix_spawnp " + (tmp_ / "not-executable") + ": Permission denied"},
-      {"no-such-program-anywhere", "posix_spawnp no-such-program-anywhere: No such file or directory"},
+      {"no-such-program-anywhere",
+       "posix_spawnp no-such-program-anywhere: No such file or directory"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.program);
     RunOptions options;
     options.program = kBinary;
-    EXPECT_EQ(describe(run({c.program, "launch_version"}, options)),
-              expected(1, "", failureReport("ErroDoSistema", c.message, "spawnChild",
-                                            "src/cli/launch.cpp")));
+    EXPECT_EQ(
+        describe(run({c.program, "launch_version"}, options)),
+        expected(1, "",
+                 failureReport("ErroDoSistema", c.message, "spawnChild", "src/cli/launch.cpp")));
   }
 }
 

@@ -39,12 +39,11 @@ TEST_F(ReportsTest, DiscoveryNameFieldsNewestPerHostByDateText) {
     makeFile(dir + "/" + name);
   }
   EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "127.0.0.9", "debug"})),
-            expected(0, kDebugHeader +
-                            "SÃO-PAULO 2024-03-09\n"
-                            "DUP 2024-03-11\n"
-                            "EDGE 2024-03-10\n"
-                            "CORE-SW1 2024-03-07\n"
-                            "STRASSE 2024-02-01\n"));
+            expected(0, kDebugHeader + "SÃO-PAULO 2024-03-09\n"
+                                       "DUP 2024-03-11\n"
+                                       "EDGE 2024-03-10\n"
+                                       "CORE-SW1 2024-03-07\n"
+                                       "STRASSE 2024-02-01\n"));
 }
 
 TEST_F(ReportsTest, DiscoveryModificationTimeOneLinePerFileInListingOrder) {
@@ -153,9 +152,9 @@ TEST_F(ReportsTest, CollectionModificationTimeKeepsDuplicatesAndNegativeAges) {
     const bool fromFuture = listingOrder(dir)[i] == "SW1";
     const double mtime = fromFuture ? static_cast<double>(future) : 1709692200.5;
     SCOPED_TRACE(lines[i].prefix);
-    EXPECT_EQ(lines[i].prefix, fromFuture ? "SW1 " + localDate(future) + " " +
-                                                std::to_string(future) + ".0"
-                                          : "SW1 2024-03-05 1709692200.5");
+    EXPECT_EQ(lines[i].prefix,
+              fromFuture ? "SW1 " + localDate(future) + " " + std::to_string(future) + ".0"
+                         : "SW1 2024-03-05 1709692200.5");
     EXPECT_GE(lines[i].age, before - mtime - 0.001);
     EXPECT_LE(lines[i].age, after - mtime + 0.001);
     if (fromFuture) {
@@ -185,8 +184,8 @@ TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
       failureReport("ErroDoSistema", "opendir " + (tmp_ / "file") + ": Not a directory",
                     "openDirectory", "src/catalogue/scan.cpp");
   const std::string readme =
-      failureReport("NomeInvalido", "o nome 'README' não tem três campos separados por '.'",
-                    "scan", "src/catalogue/scan.cpp");
+      failureReport("NomeInvalido", "o nome 'README' não tem três campos separados por '.'", "scan",
+                    "src/catalogue/scan.cpp");
   const std::string badDay = failureReport(
       "DataInvalida", "a data '2024-02-30' do host 'OK' não é uma data \"%Y-%m-%d\" válida",
       "removerHostsDuplicados", "src/catalogue/duplicates.cpp");

@@ -10,8 +10,11 @@ namespace bm::test {
 namespace {
 
 RunResult underValgrind(const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv = {"/usr/bin/valgrind", "--error-exitcode=99", "--quiet",
-                                   "--leak-check=full", "--errors-for-leak-kinds=definite",
+  std::vector<std::string> argv = {"/usr/bin/valgrind",
+                                   "--error-exitcode=99",
+                                   "--quiet",
+                                   "--leak-check=full",
+                                   "--errors-for-leak-kinds=definite",
                                    kBinary};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   RunOptions options;

@@ -12,8 +12,7 @@ using test::FakeZabbix;
 TEST(EntregarIdades, GivesUpOnOneHostAndGoesOnToTheNext) {
   // The server refuses every value for SW,1 and takes the others.
   FakeZabbix server(30, [](int, const std::string& request) {
-    return request.find("SW,1") != std::string::npos ? FakeZabbix::failed()
-                                                     : FakeZabbix::success();
+    return request.find("SW,1") != std::string::npos ? FakeZabbix::failed() : FakeZabbix::success();
   });
   const std::vector<BackupEntry> entries = {{"A", "2024-03-05", 100, 900.5},
                                             {"SW,1", "2024-03-05", 100, 86400},

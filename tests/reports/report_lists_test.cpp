@@ -23,10 +23,10 @@ std::vector<std::string> summary(const std::vector<BackupEntry>& entries) {
 }
 
 TEST(DiscoveryList, NameFieldsNewestDateTextFirstThenOneEntryPerHost) {
-  const ScanResult scan{NamingScheme::NameFields,
-                        {entry("B", "2024-03-01"), entry("A", "2024-03-04"),
-                         entry("C", "2024-03-09"), entry("A", "2024-03-05"),
-                         entry("D", "2024-03-05")}};
+  const ScanResult scan{
+      NamingScheme::NameFields,
+      {entry("B", "2024-03-01"), entry("A", "2024-03-04"), entry("C", "2024-03-09"),
+       entry("A", "2024-03-05"), entry("D", "2024-03-05")}};
   EXPECT_THAT(summary(discoveryList(scan)),
               ElementsAre("C 2024-03-09 0.000000 0.000000", "A 2024-03-05 0.000000 0.000000",
                           "D 2024-03-05 0.000000 0.000000", "B 2024-03-01 0.000000 0.000000"));
@@ -35,17 +35,17 @@ TEST(DiscoveryList, NameFieldsNewestDateTextFirstThenOneEntryPerHost) {
 TEST(DiscoveryList, SortsByTextEvenWhereUnpaddedDatesDisagree) {
   // "2024-3-9" > "2024-3-10" > "2024-03-11" as text, the reverse of their order as days.
   const ScanResult scan{NamingScheme::NameFields,
-                        {entry("X", "2024-03-11"), entry("Y", "2024-3-10"),
-                         entry("Z", "2024-3-9"), entry("Z", "2024-03-12")}};
+                        {entry("X", "2024-03-11"), entry("Y", "2024-3-10"), entry("Z", "2024-3-9"),
+                         entry("Z", "2024-03-12")}};
   EXPECT_THAT(summary(discoveryList(scan)),
               ElementsAre("Z 2024-03-12 0.000000 0.000000", "Y 2024-03-10 0.000000 0.000000",
                           "X 2024-03-11 0.000000 0.000000"));
 }
 
 TEST(DiscoveryList, ModificationTimeEntriesStayAsListed) {
-  const ScanResult scan{NamingScheme::ModificationTime,
-                        {entry("SW1", "2024-03-01"), entry("A", "2024-03-09"),
-                         entry("SW1", "2024-03-05")}};
+  const ScanResult scan{
+      NamingScheme::ModificationTime,
+      {entry("SW1", "2024-03-01"), entry("A", "2024-03-09"), entry("SW1", "2024-03-05")}};
   EXPECT_THAT(summary(discoveryList(scan)),
               ElementsAre("SW1 2024-03-01 0.000000 0.000000", "A 2024-03-09 0.000000 0.000000",
                           "SW1 2024-03-05 0.000000 0.000000"));
@@ -56,10 +56,10 @@ TEST(CollectionList, NameFieldsByHostNameKeepingTheChosenFilesTimes) {
   const ScanResult scan{NamingScheme::NameFields,
                         {entry("B", "2024-03-07", 100), entry("A", "2024-03-01", 300),
                          entry("B", "2024-03-05", 200), entry("\u00c3", "2024-03-01", 50)}};
-  EXPECT_THAT(summary(collectionList(scan, 1000)),
-              ElementsAre("A 2024-03-01 300.000000 700.000000",
-                          "B 2024-03-07 100.000000 900.000000",
-                          "\u00c3 2024-03-01 50.000000 950.000000"));
+  EXPECT_THAT(
+      summary(collectionList(scan, 1000)),
+      ElementsAre("A 2024-03-01 300.000000 700.000000", "B 2024-03-07 100.000000 900.000000",
+                  "\u00c3 2024-03-01 50.000000 950.000000"));
 }
 
 TEST(CollectionList, ModificationTimeAsListedWithNegativeAgesForNewerFiles) {

@@ -95,7 +95,8 @@ std::string FakeZabbix::frame(std::string_view body, unsigned char flags) {
 }
 
 FakeZabbix::Answer FakeZabbix::success() {
-  return {frame(R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000055"})")};
+  return {frame(
+      R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000055"})")};
 }
 
 FakeZabbix::Answer FakeZabbix::failed() {

@@ -18,11 +18,11 @@ class FakeZabbix {
  public:
   // What the server does with one connection.
   struct Answer {
-    std::string bytes;         // written back after the request has been read
-    bool hold = false;         // then keep the connection open until the client closes it
-    bool readRequest = true;   // false: never read the request, just hold the connection
+    std::string bytes;        // written back after the request has been read
+    bool hold = false;        // then keep the connection open until the client closes it
+    bool readRequest = true;  // false: never read the request, just hold the connection
     std::chrono::milliseconds trickle{0};  // pause before each byte, if any
-    bool reset = false;        // end with a reset instead of an orderly close
+    bool reset = false;                    // end with a reset instead of an orderly close
   };
   // Called once per connection; request is empty when the answer says not to read it (the
   // script is asked first with an empty request to learn that).

@@ -13,12 +13,12 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string program;                        // the file to execute; argv[0] is separate
-  std::string directory;                      // working directory, if not empty
-  std::map<std::string, std::string> env;     // added to PATH and the pinned TZ
-  bool searchPath = false;                    // find argv[0] through PATH, as a shell would
-  bool closedStdout = false;                  // standard output is a pipe nobody reads
-  int inheritedDescriptor = -1;               // if set, this number is open on /dev/null too
+  std::string program;                     // the file to execute; argv[0] is separate
+  std::string directory;                   // working directory, if not empty
+  std::map<std::string, std::string> env;  // added to PATH and the pinned TZ
+  bool searchPath = false;                 // find argv[0] through PATH, as a shell would
+  bool closedStdout = false;               // standard output is a pipe nobody reads
+  int inheritedDescriptor = -1;            // if set, this number is open on /dev/null too
 };
 
 // Runs a program with exactly this argument list, standard input from /dev/null, and reads its

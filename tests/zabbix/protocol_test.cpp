@@ -9,16 +9,16 @@ namespace {
 
 TEST(SenderRequest, FramesTheWorkedExample) {
   const std::string request = senderRequest({{"h", "k", "1"}});
-  const std::string body = R"({"request":"sender data","data":[{"host":"h","key":"k","value":"1"}]})";
+  const std::string body =
+      R"({"request":"sender data","data":[{"host":"h","key":"k","value":"1"}]})";
   EXPECT_EQ(request, std::string("ZBXD\x01\x45\0\0\0\0\0\0\0", 13) + body);
 }
 
 TEST(SenderRequest, EscapesTextAndReplacesBytesThatAreNotUtf8) {
   const std::string request = senderRequest({{"h\xff", "k[\"a\\b\"]", "{\"data\": []}\n"}});
-  EXPECT_EQ(request.substr(13),
-            R"({"request":"sender data","data":[{"host":"h)"
-            "\xef\xbf\xbd"
-            R"(","key":"k[\"a\\b\"]","value":"{\"data\": []}\n"}]})");
+  EXPECT_EQ(request.substr(13), R"({"request":"sender data","data":[{"host":"h)"
+                                "\xef\xbf\xbd"
+                                R"(","key":"k[\"a\\b\"]","value":"{\"data\": []}\n"}]})");
 }
 
 TEST(ReplyLength, RefusesWhatIsNotAPlainZabbixHeader) {
@@ -89,7 +89,8 @@ TEST(ReplyReader, TakesTheReplyInPiecesOfAnySize) {
     EXPECT_EQ(reader.body(), body);
   }
   ReplyReader byteByByte("s:1");
-  for (std::size_t i = 0; i + 1 < reply.size(); ++i) ASSERT_FALSE(byteByByte.feed(reply.substr(i, 1)));
+  for (std::size_t i = 0; i + 1 < reply.size(); ++i)
+    ASSERT_FALSE(byteByByte.feed(reply.substr(i, 1)));
   EXPECT_TRUE(byteByByte.feed(reply.substr(reply.size() - 1)));
   EXPECT_TRUE(byteByByte.success());
 }

@@ -70,7 +70,8 @@ TEST(ZabbixSender, EveryBadServerIsAFailedSend) {
        "resposta de " + peer + " anuncia 4294967295 bytes, acima de 16 MiB"},
       {"short body", Answer{FakeZabbix::frame(R"({"response":"success"})").substr(0, 20)},
        "recv " + peer + ": conexão fechada após 20 bytes da resposta"},
-      {"header cut short", Answer{"ZBXD\x01"}, "recv " + peer + ": conexão fechada após 5 bytes da resposta"},
+      {"header cut short", Answer{"ZBXD\x01"},
+       "recv " + peer + ": conexão fechada após 5 bytes da resposta"},
       {"not JSON", Answer{FakeZabbix::frame("success")}, "resposta de " + peer + ": success"},
       {"empty body", Answer{FakeZabbix::frame("")}, "resposta de " + peer + ": "},
       {"compressed", Answer{FakeZabbix::frame("x\x9c", 0x03)},
@@ -93,9 +94,8 @@ TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
   EXPECT_EQ(sendOnce("2130706438"), "");  // 127.0.0.6 as one number
   std::unique_ptr<FakeZabbix> v6;
   try {
-    v6 = std::make_unique<FakeZabbix>("::1", [](int, const std::string&) {
-      return FakeZabbix::success();
-    });
+    v6 = std::make_unique<FakeZabbix>(
+        "::1", [](int, const std::string&) { return FakeZabbix::success(); });
   } catch (const std::exception& e) {
     GTEST_SKIP() << e.what();
   }
