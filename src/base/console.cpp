@@ -9,7 +9,7 @@
 namespace bm::console {
 namespace {
 
-constexpr std::size_t kBlock = 64 * 1024;
+constexpr std::size_t kBlock = std::size_t{64} * 1024;
 
 // Only main's thread writes, and only once main has started.
 std::string pending;

@@ -75,6 +75,7 @@ void spawnChild(const std::vector<std::string>& argv, const Pipe& console) {
   actions.dup2(console.write.get(), STDERR_FILENO);
   actions.closeFrom(STDERR_FILENO + 1);
   std::vector<char*> pointers;
+  pointers.reserve(argv.size() + 1);
   for (const std::string& a : argv) pointers.push_back(const_cast<char*>(a.c_str()));
   pointers.push_back(nullptr);
   pid_t pid = 0;

@@ -22,6 +22,7 @@ ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts
 
 void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
   std::vector<zabbix::Item> items;
+  items.reserve(metrics.size());
   for (const ZabbixMetric& metric : metrics) items.push_back(metric.item());
   const std::string request = zabbix::senderRequest(items);
 
