@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "e2e.hpp"
@@ -114,26 +115,31 @@ TEST_F(HostileDirectories, ADirectoryAlreadyRemovedListsNothing) {
 TEST_F(HostileDirectories, NoPermissionToListOrToSearch) {
   RunOptions options;
   std::vector<std::string> prefix;
+  std::string agent = kBinary;
   if (::geteuid() == 0) {
     if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv to drop root";
     ::chmod(tmp_.path().c_str(), 0755);
+    // A copy nobody can reach, wherever the build tree lies.
+    agent = tmp_ / "backup-monitor";
+    std::filesystem::copy_file(kBinary, agent);
+    ::chmod(agent.c_str(), 0755);
     prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
   const std::string unreadable = directory("unreadable", 0000);
   const std::string unsearchable = directory("unsearchable", 0755);
   makeFile(unsearchable + "/router1");
   ::chmod(unsearchable.c_str(), 0444);
-  const auto agent = [&](const std::string& dir) {
+  const auto collect = [&](const std::string& dir) {
     std::vector<std::string> argv = prefix;
-    argv.insert(argv.end(), {kBinary, "coletarData", dir, "s", "debug"});
+    argv.insert(argv.end(), {agent, "coletarData", dir, "s", "debug"});
     options.program = argv[0];
     return describe(run(argv, options));
   };
-  EXPECT_EQ(agent(unreadable),
+  EXPECT_EQ(collect(unreadable),
             expected(1, "",
                      failureReport("ErroDoSistema", "opendir " + unreadable + ": Permission denied",
                                    "openDirectory", "src/catalogue/scan.cpp")));
-  EXPECT_EQ(agent(unsearchable),
+  EXPECT_EQ(collect(unsearchable),
             expected(1, "",
                      failureReport("ErroDoSistema",
                                    "stat " + unsearchable + "/router1: Permission denied",
