@@ -41,6 +41,20 @@ TEST(Delivery, DiscoveryDeliversTheDocumentThenPrintsOk) {
   EXPECT_EQ(requests[0], FakeZabbix::frame(senderData("Debug", "descobertaBackups", document)));
 }
 
+// One of the two tests that wait through real pauses: five of them, 25 seconds.
+TEST(Delivery, DiscoveryStillEndsWithOkAfterFiveFailedAttempts) {
+  TempDir tmp;
+  FakeZabbix server(46, [](int, const std::string&) { return FakeZabbix::failed(); });
+  std::string lines;
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    lines += "Falha no envio ao Zabbix: 127.0.0.46 - Tentativa número " + std::to_string(attempt) +
+             ", tentando novamente em 5 segundos.\n";
+  }
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", tmp.path(), "127.0.0.46", "backups"})),
+            expected(0, lines + "OK\n"));
+  EXPECT_EQ(server.requests().size(), 5u);
+}
+
 TEST(Delivery, DiscoveryOfAnEmptyDirectoryWithTheServerAsHost) {
   TempDir tmp;
   FakeZabbix server(41, alwaysSuccess());
