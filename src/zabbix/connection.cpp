@@ -4,14 +4,21 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "base/failure.hpp"
 
 namespace bm::zabbix {
 namespace {
+
+// How long an address has alone before the next one starts beside it (RFC 8305's connection
+// attempt delay).
+constexpr std::chrono::milliseconds kAttemptDelay{250};
 
 struct AddressListDeleter {
   void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
@@ -20,18 +27,21 @@ using AddressList = std::unique_ptr<addrinfo, AddressListDeleter>;
 
 int millisecondsLeft(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
 }
 
-// Polls one descriptor through EINTR; false when the deadline passes first.
-bool pollUntil(int fd, short events, Clock::time_point deadline) {
+// Polls through EINTR; false when the deadline passes first.
+bool pollUntil(pollfd* fds, std::size_t count, Clock::time_point deadline) {
   for (;;) {
-    pollfd p{fd, events, 0};
-    const int ready = ::poll(&p, 1, millisecondsLeft(deadline));
+    const int ready = ::poll(fds, count, millisecondsLeft(deadline));
     if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
+    if (ready == 0 || errno != EINTR) return false;
   }
+}
+
+bool pollUntil(int fd, short events, Clock::time_point deadline) {
+  pollfd p{fd, events, 0};
+  return pollUntil(&p, 1, deadline);
 }
 
 AddressList resolve(const std::string& server, int port) {
@@ -48,31 +58,129 @@ AddressList resolve(const std::string& server, int port) {
   return AddressList(found);
 }
 
-// A connected socket, or an empty one with the reason in error.
-Fd connectTo(const addrinfo& address, Clock::time_point deadline, std::string& error) {
+std::string addressBytes(const addrinfo& address) {
+  return {reinterpret_cast<const char*>(address.ai_addr), address.ai_addrlen};
+}
+
+// Within a run, the address of each peer that last connected; it is tried first next time.
+std::map<std::string, std::string>& lastConnected() {
+  static std::map<std::string, std::string> addresses;
+  return addresses;
+}
+
+// The order to try: the address that connected last time first, then the resolver's order with
+// the families interleaved, so that a whole family that does not answer costs one delay, not
+// one per address (RFC 8305, section 4).
+std::vector<const addrinfo*> attemptOrder(const addrinfo* list, const std::string& peer) {
+  std::vector<const addrinfo*> first, other;
+  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    (a->ai_family == list->ai_family ? first : other).push_back(a);
+  }
+  std::vector<const addrinfo*> order;
+  order.reserve(first.size() + other.size());
+  for (std::size_t i = 0; i < std::max(first.size(), other.size()); ++i) {
+    if (i < first.size()) order.push_back(first[i]);
+    if (i < other.size()) order.push_back(other[i]);
+  }
+  const auto known = lastConnected().find(peer);
+  if (known != lastConnected().end()) {
+    const auto it = std::find_if(order.begin(), order.end(), [&](const addrinfo* a) {
+      return addressBytes(*a) == known->second;
+    });
+    if (it != order.end()) std::rotate(order.begin(), it, it + 1);
+  }
+  return order;
+}
+
+// The connection attempts to one peer's addresses, raced: each starts kAttemptDelay after the
+// one before (or at once when the one before has failed), the earlier ones stay in flight, the
+// first to connect wins and the others are closed.
+class AddressRace {
+ public:
+  AddressRace(std::vector<const addrinfo*> order, Clock::time_point deadline)
+      : order_(std::move(order)), deadline_(deadline) {}
+
+  // The connected socket and its address; an empty socket when every address failed.
+  std::pair<Fd, const addrinfo*> run();
+  const std::string& error() const { return error_; }
+
+ private:
+  // Starts the next address; a socket that connected at once is the winner.
+  Fd startNext();
+  // Waits for one in-flight attempt to finish; its socket if it connected.
+  Fd awaitOne(Clock::time_point until, const addrinfo*& winner);
+
+  struct Attempt {
+    Fd socket;
+    const addrinfo* address;
+  };
+  std::vector<const addrinfo*> order_;
+  std::size_t next_ = 0;
+  std::vector<Attempt> inFlight_;
+  Clock::time_point deadline_;
+  Clock::time_point nextStart_{};
+  std::string error_ = "nenhum endereço";
+};
+
+std::pair<Fd, const addrinfo*> AddressRace::run() {
+  for (;;) {
+    const bool more = next_ < order_.size();
+    if (!more && inFlight_.empty()) return {Fd(), nullptr};  // every address refused
+    if (next_ > 0 && Clock::now() >= deadline_) {
+      error_ = "tempo esgotado";
+      return {Fd(), nullptr};
+    }
+    if (more && (inFlight_.empty() || Clock::now() >= nextStart_)) {
+      const addrinfo* address = order_[next_];
+      Fd socket = startNext();
+      if (socket.get() >= 0) return {std::move(socket), address};
+      continue;
+    }
+    const addrinfo* winner = nullptr;
+    Fd socket = awaitOne(more ? std::min(nextStart_, deadline_) : deadline_, winner);
+    if (socket.get() >= 0) return {std::move(socket), winner};
+  }
+}
+
+Fd AddressRace::startNext() {
+  const addrinfo& address = *order_[next_++];
+  nextStart_ = Clock::now() + kAttemptDelay;
   Fd socket(::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                      address.ai_protocol));
   if (socket.get() < 0) {
-    error = std::strerror(errno);
+    error_ = std::strerror(errno);
+    nextStart_ = Clock::now();
     return Fd();
   }
   if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) == 0) return socket;
-  if (errno != EINPROGRESS) {
-    error = std::strerror(errno);
-    return Fd();
+  if (errno == EINPROGRESS) {
+    inFlight_.push_back({std::move(socket), &address});
+  } else {
+    error_ = std::strerror(errno);
+    nextStart_ = Clock::now();
   }
-  if (!pollUntil(socket.get(), POLLOUT, deadline)) {
-    error = "tempo esgotado";
-    return Fd();
+  return Fd();
+}
+
+Fd AddressRace::awaitOne(Clock::time_point until, const addrinfo*& winner) {
+  std::vector<pollfd> fds;
+  fds.reserve(inFlight_.size());
+  for (const Attempt& attempt : inFlight_) fds.push_back({attempt.socket.get(), POLLOUT, 0});
+  if (!pollUntil(fds.data(), fds.size(), until)) return Fd();
+  for (std::size_t i = fds.size(); i-- > 0;) {
+    if (fds[i].revents == 0) continue;
+    int status = 0;
+    socklen_t length = sizeof status;
+    if (::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &status, &length) != 0) status = errno;
+    if (status == 0) {
+      winner = inFlight_[i].address;
+      return std::move(inFlight_[i].socket);
+    }
+    error_ = std::strerror(status);
+    inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
+    nextStart_ = Clock::now();  // a failed address makes way for the next one at once
   }
-  int status = 0;
-  socklen_t length = sizeof status;
-  if (::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &status, &length) != 0) status = errno;
-  if (status != 0) {
-    error = std::strerror(status);
-    return Fd();
-  }
-  return socket;
+  return Fd();
 }
 
 }  // namespace
@@ -80,12 +188,11 @@ Fd connectTo(const addrinfo& address, Clock::time_point deadline, std::string& e
 Connection Connection::open(const std::string& server, int port, Clock::time_point deadline) {
   const std::string peer = server + ":" + std::to_string(port);
   const AddressList addresses = resolve(server, port);
-  std::string error = "nenhum endereço";
-  for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
-    Fd socket = connectTo(*a, deadline, error);
-    if (socket.get() >= 0) return Connection(std::move(socket), peer);
-  }
-  throw Failure(FailureKind::Delivery, "connect " + peer + ": " + error);
+  AddressRace race(attemptOrder(addresses.get(), peer), deadline);
+  auto [socket, address] = race.run();
+  if (socket.get() < 0) throw Failure(FailureKind::Delivery, "connect " + peer + ": " + race.error());
+  lastConnected()[peer] = addressBytes(*address);
+  return Connection(std::move(socket), peer);
 }
 
 void Connection::waitFor(short events, Clock::time_point deadline, const char* what) {

@@ -9,7 +9,6 @@
 namespace bm {
 namespace {
 
-constexpr int kPort = 10052;
 constexpr int kAttempts = 5;
 constexpr std::chrono::seconds kPause{5};
 
@@ -21,14 +20,8 @@ void sleepThrough(std::chrono::seconds duration) {
   }
 }
 
-}  // namespace
-
-void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, const MetricValue& value, const DeliveryOptions& options) {
-  // Building the metric and the sender is outside the attempts: a failure there is not retried.
-  std::vector<ZabbixMetric> metrics;
-  metrics.emplace_back(zabbix_host, key, value);
-  const ZabbixSender zbx(zabbix_server, kPort, options.timeouts);
+void deliver(const ZabbixSender& zbx, const std::vector<ZabbixMetric>& metrics,
+             const std::string& shown, const DeliveryOptions& options) {
   for (int i = 0; i < kAttempts; ++i) {
     try {
       zbx.send(metrics);
@@ -37,7 +30,7 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
       // Every kind of failure gets the same line; its text is not shown.
     }
     // The fifth failure also prints its line and pauses, like the others.
-    console::line("Falha no envio ao Zabbix: " + zabbix_server + " - Tentativa número " +
+    console::line("Falha no envio ao Zabbix: " + shown + " - Tentativa número " +
                   std::to_string(i + 1) + ", tentando novamente em 5 segundos.");
     console::flush();
     if (options.pause) {
@@ -45,6 +38,21 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
     } else {
       sleepThrough(kPause);
     }
+  }
+}
+
+}  // namespace
+
+void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
+                 const std::string& key, const MetricValue& value, const DeliveryOptions& options) {
+  // Building the metric and the senders is outside the attempts: a failure there is not retried.
+  std::vector<ZabbixMetric> metrics;
+  metrics.emplace_back(zabbix_host, key, value);
+  // Independent servers each get the value, each with attempts of its own.
+  for (zabbix::Target& target : zabbix::parseServerList(zabbix_server)) {
+    const std::string shown = target.text;
+    const ZabbixSender zbx(std::move(target), options.timeouts);
+    deliver(zbx, metrics, shown, options);
   }
 }
 

@@ -14,9 +14,10 @@ struct DeliveryOptions {
   SenderTimeouts timeouts;
 };
 
-// Delivers one value for one item to the server's port 10052 in up to five attempts. After each
-// failed attempt, the fifth included, it prints the retry line and pauses 5 seconds; then it
-// gives up without telling the caller. Nothing is printed on success.
+// Delivers one value for one item to each server of the server text (port 10052 unless the text
+// names another) in up to five attempts per server. After each failed attempt, the fifth
+// included, it prints the retry line naming that server as written and pauses 5 seconds; then it
+// gives up on that server without telling the caller. Nothing is printed on success.
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                  const std::string& key, const MetricValue& value,
                  const DeliveryOptions& options = {});

@@ -1,5 +1,7 @@
 #include "zabbix/sender.hpp"
 
+#include <map>
+
 #include "base/failure.hpp"
 #include "base/number_text.hpp"
 #include "zabbix/connection.hpp"
@@ -12,23 +14,54 @@ std::string valueText(const MetricValue& value) {
   return std::get<std::string>(value);
 }
 
+// Within a run, the node of each cluster that last took a value: it is tried first next time.
+std::map<std::string, std::size_t>& activeNodes() {
+  static std::map<std::string, std::size_t> nodes;
+  return nodes;
+}
+
 }  // namespace
 
 ZabbixMetric::ZabbixMetric(std::string host, std::string key, const MetricValue& value)
     : item_{std::move(host), std::move(key), valueText(value)} {}
 
 ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts)
-    : server_(std::move(server)), port_(port), timeouts_(timeouts) {}
+    : target_{server, {{server, port}}}, timeouts_(timeouts) {}
+
+ZabbixSender::ZabbixSender(zabbix::Target target, SenderTimeouts timeouts)
+    : target_(std::move(target)), timeouts_(timeouts) {}
 
 void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
+  const std::vector<zabbix::Endpoint>& nodes = target_.nodes;
+  if (nodes.empty()) {
+    throw Failure(FailureKind::Delivery, "servidor não entendido: " + target_.text);
+  }
   std::vector<zabbix::Item> items;
   items.reserve(metrics.size());
   for (const ZabbixMetric& metric : metrics) items.push_back(metric.item());
   const std::string request = zabbix::senderRequest(items);
+  if (nodes.size() == 1) return sendTo(nodes[0], request);
 
+  // Only the active node of a cluster listens; standby nodes refuse the connection.
+  std::size_t& active = activeNodes()[target_.text];
+  std::string failures;
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const std::size_t node = i == 0 ? active : (i <= active ? i - 1 : i);
+    try {
+      sendTo(nodes[node], request);
+      active = node;
+      return;
+    } catch (const Failure& failure) {
+      failures += (failures.empty() ? "" : "; ") + failure.message();
+    }
+  }
+  throw Failure(FailureKind::Delivery, failures);
+}
+
+void ZabbixSender::sendTo(const zabbix::Endpoint& node, const std::string& request) const {
   using zabbix::Clock;
   zabbix::Connection connection =
-      zabbix::Connection::open(server_, port_, Clock::now() + timeouts_.connect);
+      zabbix::Connection::open(node.host, node.port, Clock::now() + timeouts_.connect);
   const Clock::time_point deadline = Clock::now() + timeouts_.reply;
   connection.sendAll(request, deadline);
   zabbix::ReplyReader reply(connection.peer());

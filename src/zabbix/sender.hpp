@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zabbix/protocol.hpp"
+#include "zabbix/server_list.hpp"
 
 namespace bm {
 
@@ -29,19 +30,24 @@ struct SenderTimeouts {
   std::chrono::milliseconds reply{30000};    // from then on, to have the whole reply
 };
 
-// A client of the Zabbix sender protocol bound to one server and port.
+// A client of the Zabbix sender protocol bound to one server and port, or to the nodes of one
+// HA cluster.
 class ZabbixSender {
  public:
   ZabbixSender(std::string server, int port, SenderTimeouts timeouts = {});
+  // Nodes are tried in turn, the one that last took a value in this run first; a target without
+  // nodes (a server text that could not be read) fails every send.
+  explicit ZabbixSender(zabbix::Target target, SenderTimeouts timeouts = {});
 
   // One connection, one request with every metric, one reply. Completes when the server answers
   // "success"; anything else (no connection, time-out, bad framing, "failed") fails with
-  // Delivery.
+  // Delivery. With several nodes, it fails only when every node failed.
   void send(const std::vector<ZabbixMetric>& metrics) const;
 
  private:
-  std::string server_;
-  int port_;
+  void sendTo(const zabbix::Endpoint& node, const std::string& request) const;
+
+  zabbix::Target target_;
   SenderTimeouts timeouts_;
 };
 
