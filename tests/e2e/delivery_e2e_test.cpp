@@ -1,7 +1,12 @@
 // Both reports delivering to a fake Zabbix server, and a launched report delivering alone.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 
 #include "e2e.hpp"
 #include "support/fake_zabbix.hpp"
@@ -119,6 +124,44 @@ TEST(Delivery, ALaunchedReportDeliversAfterTheLauncherHasEnded) {
   const std::string body = FakeZabbix::body(server.requests()[1]);
   EXPECT_EQ(body.substr(0, 90),
             senderData("backups", "ultimaModificacao[ROUTER1.CFG]", "").substr(0, 90));
+}
+
+// A name whose first address never answers: the next address starts 250 ms later and delivers,
+// and the following values go straight to the address that connected. The name exists only for
+// the agent, in a private mount namespace that sees its own /etc/hosts.
+TEST(Delivery, ANameWhoseFirstAddressIsBlackHoledDeliversThroughTheNext) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a private /etc/hosts needs root";
+  TempDir tmp;
+  {
+    std::ofstream hosts(tmp / "hosts");
+    hosts << "127.0.0.47 two-addresses.test\n127.0.0.48 two-addresses.test\n";
+  }
+  RunOptions options;
+  options.program = "/usr/bin/unshare";
+  const std::vector<std::string> privateHosts = {
+      "unshare", "--mount", "sh", "-c", R"(mount --bind "$0" /etc/hosts && exec "$@")",
+      tmp / "hosts"};
+  if (run(privateHosts, options).status != 0) GTEST_SKIP() << "no mount namespace here";
+
+  const BlackHole hole("127.0.0.47", 10052);
+  FakeZabbix server(48, alwaysSuccess());
+  makeDirectory(tmp / "routers");
+  for (const char* name : {"sw1", "sw2", "sw3"}) makeFile(tmp / "routers/" + name, 1700000000);
+  std::vector<std::string> argv = privateHosts;
+  for (const std::string& argument :
+       {std::string(kBinary), std::string("coletarData"), tmp / "routers",
+        std::string("two-addresses.test"), std::string("backups")}) {
+    argv.push_back(argument);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = run(argv, options);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(describe(r), expected(0, ""));
+  EXPECT_EQ(server.requests().size(), 3u);
+  // Waiting for the first address alone would take its whole 10-second connect time per value.
+  EXPECT_LT(spent, std::chrono::seconds(10));
+  std::cout << "three values through a black-holed first address: "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(spent).count() << " ms\n";
 }
 
 }  // namespace

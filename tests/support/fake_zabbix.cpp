@@ -13,9 +13,7 @@
 namespace bm::test {
 namespace {
 
-constexpr int kPort = 10052;
-
-int listenOn(const std::string& address) {
+int listenOn(const std::string& address, int port, int backlog = 16) {
   const bool v6 = address.find(':') != std::string::npos;
   const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
@@ -24,17 +22,17 @@ int listenOn(const std::string& address) {
   if (v6) {
     sockaddr_in6 a{};
     a.sin6_family = AF_INET6;
-    a.sin6_port = htons(kPort);
+    a.sin6_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
     rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   } else {
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(kPort);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
     rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  if (rc != 0 || ::listen(fd, 16) != 0) {
+  if (rc != 0 || ::listen(fd, backlog) != 0) {
     const std::string reason = std::strerror(errno);
     ::close(fd);
     throw std::runtime_error("fake Zabbix cannot listen on " + address + ": " + reason);
@@ -61,8 +59,8 @@ void writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-FakeZabbix::FakeZabbix(const std::string& address, Script script)
-    : script_(std::move(script)), listener_(listenOn(address)) {
+FakeZabbix::FakeZabbix(const std::string& address, Script script, int port)
+    : script_(std::move(script)), listener_(listenOn(address, port)) {
   if (::pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
   thread_ = std::thread([this] { serve(); });
 }
@@ -176,6 +174,23 @@ void FakeZabbix::answer(int fd, const Answer& reply) {
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   }
   ::close(fd);
+}
+
+BlackHole::BlackHole(const std::string& address, int port)
+    : listener_(listenOn(address, port, 0)) {
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
+  port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  // Connections nobody accepts, until one no longer completes: the queue is full.
+  for (int i = 0; i < 8; ++i) {
+    const int fd = queued_.emplace_back(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)).get();
+    ::connect(fd, reinterpret_cast<sockaddr*>(&bound), length);
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 200) == 0) return;
+  }
+  throw std::runtime_error("cannot fill the queue of " + address);
 }
 
 }  // namespace bm::test

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/fd.hpp"
+
 namespace bm::test {
 
 // A stand-in for a Zabbix server's trapper on its own loopback address, 127.0.0.N:10052, served
@@ -28,8 +30,9 @@ class FakeZabbix {
   // script is asked first with an empty request to learn that).
   using Script = std::function<Answer(int connection, const std::string& request)>;
 
-  FakeZabbix(const std::string& address, Script script);
-  explicit FakeZabbix(int n, Script script) : FakeZabbix("127.0.0." + std::to_string(n), script) {}
+  FakeZabbix(const std::string& address, Script script, int port = 10052);
+  explicit FakeZabbix(int n, Script script, int port = 10052)
+      : FakeZabbix("127.0.0." + std::to_string(n), script, port) {}
   ~FakeZabbix();
   FakeZabbix(const FakeZabbix&) = delete;
   FakeZabbix& operator=(const FakeZabbix&) = delete;
@@ -63,6 +66,20 @@ class FakeZabbix {
   mutable std::condition_variable served_;
   std::vector<std::string> requests_;
   std::thread thread_;
+};
+
+// An address where connections are never established: a listener whose queue is kept full, so
+// that the kernel drops every further SYN, as a black-holed route does.
+class BlackHole {
+ public:
+  // port 0 takes any free port.
+  BlackHole(const std::string& address, int port);
+  int port() const { return port_; }
+
+ private:
+  Fd listener_;
+  int port_ = 0;
+  std::vector<Fd> queued_;
 };
 
 }  // namespace bm::test

@@ -21,6 +21,12 @@ struct Recorded {
   std::vector<int> pauses;
 };
 
+std::string retryLines(const std::string& server) {
+  std::string lines;
+  for (int attempt = 1; attempt <= 5; ++attempt) lines += retryLine(server, attempt);
+  return lines;
+}
+
 Recorded sendRecorded(const std::string& server, int calls = 1) {
   Recorded recorded;
   DeliveryOptions options;
@@ -78,6 +84,47 @@ TEST(SendZabbix, RetryLineShowsTheServerAsTyped) {
     return connection == 0 ? FakeZabbix::failed() : FakeZabbix::success();
   });
   EXPECT_EQ(sendRecorded("2130706457").out, retryLine("2130706457", 1));
+}
+
+TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
+  FakeZabbix first(26, [](int, const std::string&) { return FakeZabbix::success(); });
+  FakeZabbix second(26, [](int, const std::string&) { return FakeZabbix::success(); }, 10051);
+  const Recorded r = sendRecorded("127.0.0.26,host:porta,127.0.0.26:10051");
+  EXPECT_EQ(r.out, retryLines("host:porta"));
+  EXPECT_EQ(r.pauses.size(), 5u);
+  EXPECT_EQ(first.requests().size(), 1u);
+  EXPECT_EQ(second.requests().size(), 1u);
+}
+
+TEST(SendZabbix, AClusterDeliversToTheNodeThatAnswersAndTriesItFirstNextTime) {
+  FakeZabbix standby(27, [](int, const std::string&) { return FakeZabbix::closeAtOnce(); });
+  FakeZabbix active(28, [](int connection, const std::string&) {
+    return connection < 2 ? FakeZabbix::success() : FakeZabbix::failed();
+  });
+  const std::string cluster = "127.0.0.27;127.0.0.28:10052";
+  EXPECT_EQ(sendRecorded(cluster, 2).out, "");
+  EXPECT_EQ(standby.requests().size(), 1u);
+  EXPECT_EQ(active.requests().size(), 2u);
+  // Every node failing is one failed attempt, named by the whole list.
+  const Recorded r = sendRecorded(cluster);
+  EXPECT_EQ(r.out, retryLines(cluster));
+  EXPECT_EQ(standby.requests().size(), 6u);
+  EXPECT_EQ(active.requests().size(), 7u);
+}
+
+TEST(SendZabbix, AServerTextThatCannotBeReadFailsEveryAttempt) {
+  std::string thousands = "127.0.0.29";
+  for (int i = 0; i < 10000; ++i) thousands += ",127.0.0.29";
+  for (const std::string& server :
+       {std::string("host:porta"), std::string("[::1"), std::string("127.0.0.29:65536"),
+        std::string("127.0.0.29:10052x"), std::string(";;;"), thousands}) {
+    SCOPED_TRACE(server.substr(0, 40));
+    FakeZabbix unused(29, [](int, const std::string&) { return FakeZabbix::success(); });
+    const Recorded r = sendRecorded(server);
+    EXPECT_EQ(r.out, retryLines(server));
+    EXPECT_EQ(r.pauses.size(), 5u);
+    EXPECT_TRUE(unused.requests().empty());
+  }
 }
 
 }  // namespace
