@@ -5,8 +5,10 @@
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "the Zabbix sandbox needs root"
 for package in $packages; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' &&
-     ! apt-cache policy "$package" 2>/dev/null | grep -q 'Candidate: [0-9]'; then
+  # Read whole before matching: grep -q stops early, and pipefail would count that as a failure.
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  policy=$(apt-cache policy "$package" 2>/dev/null || true)
+  if [[ $status != *"ok installed"* && ! $policy =~ Candidate:\ [0-9] ]]; then
     skip "the package $package is not available here"
   fi
 done

@@ -1,0 +1,44 @@
+#!/bin/bash
+# A real Zabbix proxy: the host is monitored by an active proxy on 127.0.0.1:10053, the agent
+# sends both reports to the proxy, and the proxy brings the discovered items and every value to
+# the server.
+#   proxy.sh AGENT SOURCE_DIR
+set -euo pipefail
+agent=$1
+root=$2
+packages="zabbix-server-pgsql zabbix-frontend-php zabbix-proxy-sqlite3"
+diagnose() {
+  sql "SELECT i.key_, r.state, r.error FROM items i LEFT JOIN item_rtdata r USING (itemid)"
+  tail -n 20 "${BM_SANDBOX_DIR:-/var/tmp/backup-monitor-sandbox}/proxy/zabbix_proxy.log"
+}
+# shellcheck source=sandbox_test_lib.sh
+. "$(dirname "$0")/sandbox_test_lib.sh"
+"$sandbox" proxy-start
+
+dir=$tmp/routers
+mkdir "$dir"
+for name in router1 router2 router3; do touch -d @1700000000 "$dir/$name"; done
+
+out=$("$agent" descobertaBackups "$dir" 127.0.0.1:10053 backups)
+[ "$out" = OK ] || fail "discovery through the proxy printed: $out"
+wait_for "items discovered through the proxy" "SELECT count(*) FROM items WHERE flags = 4" 3
+
+# The new items reach the server's cache, then the proxy's.
+"$sandbox" reload
+"$sandbox" proxy-reload
+proxy_items() {
+  "$sandbox" stats 127.0.0.1 10053 | jq -r .data.items
+}
+for _ in $(seq 1 100); do
+  [ "$(proxy_items)" = 3 ] && break
+  "$sandbox" proxy-reload
+  sleep 0.3
+done
+[ "$(proxy_items)" = 3 ] || fail "the proxy has $(proxy_items) items, not 3"
+
+start=$(date +%s%N)
+out=$("$agent" coletarData "$dir" 127.0.0.1:10053 backups)
+spent=$((($(date +%s%N) - start) / 1000000))
+[ -z "$out" ] || fail "collection through the proxy printed: $out"
+wait_for "values the proxy forwarded" "SELECT count(*) FROM history WHERE value > 0" 3
+echo "proxy: 3 values in $spent ms"
