@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace bm {
 
@@ -24,30 +23,18 @@ std::optional<CalendarDay> parseDate(std::string_view text);
 // "%Y-%m-%d" with a four-digit year: 0001-01-05, never 1-01-05.
 std::string formatDate(const CalendarDay& day);
 
-// The calendar day of a time stamp in the process's local time zone.
-CalendarDay localDay(std::time_t when);
-
-// localDay for many time stamps, as "%Y-%m-%d". It remembers the spans of time over which it has
-// seen the UTC offset stay the same, a whole local day at a time, so that a directory's files
-// cost one conversion per distinct day and then only arithmetic. Days in which the offset changes
-// (daylight saving) are never remembered: each of their times is converted alone.
+// The local calendar day of many time stamps, as "%Y-%m-%d": always what localtime_r gives, in
+// the process's time zone. Each time is converted (leap seconds, several offset changes in one
+// day and the limits of the calendar make any arithmetic short cut wrong somewhere), which costs
+// tens of nanoseconds; the text of the last day is kept, since a directory's files share days.
+// Fails where localtime_r cannot represent the time.
 class LocalDays {
  public:
   const std::string& dateOf(std::time_t when);
 
  private:
-  struct Span {
-    std::time_t start;
-    std::time_t end;  // exclusive
-    long offset;      // seconds east of UTC
-  };
-
-  const Span* spanOf(std::time_t when) const;
-  void remember(Span span);
-
-  std::vector<Span> spans_;  // sorted, disjoint
-  long long day_ = 0;        // days since 1970-01-01 of date_, when dayKnown_
-  bool dayKnown_ = false;
+  int year_ = 0;  // tm_year and tm_yday of date_
+  int yearDay_ = -1;
   std::string date_;
 };
 

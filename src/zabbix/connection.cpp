@@ -190,7 +190,8 @@ Connection Connection::open(const std::string& server, int port, Clock::time_poi
   const AddressList addresses = resolve(server, port);
   AddressRace race(attemptOrder(addresses.get(), peer), deadline);
   auto [socket, address] = race.run();
-  if (socket.get() < 0) throw Failure(FailureKind::Delivery, "connect " + peer + ": " + race.error());
+  if (socket.get() < 0)
+    throw Failure(FailureKind::Delivery, "connect " + peer + ": " + race.error());
   lastConnected()[peer] = addressBytes(*address);
   return Connection(std::move(socket), peer);
 }

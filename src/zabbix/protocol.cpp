@@ -68,11 +68,4 @@ bool ReplyReader::feed(std::string_view bytes) {
   return body_.size() == length_;
 }
 
-bool isSuccess(std::string_view body) {
-  const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
-  if (!reply.is_object()) return false;
-  const auto response = reply.find("response");
-  return response != reply.end() && *response == "success";
-}
-
 }  // namespace bm::zabbix

@@ -22,8 +22,10 @@ inline constexpr std::uint32_t kMaxReplySize = 16 * 1024 * 1024;
 // {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}.
 std::string senderRequest(const std::vector<Item>& items);
 
-// Whether a reply body is the JSON object {"response":"success",...}. Processed and failed counts
-// do not matter: the server took the request.
+// Whether a reply body is one JSON object whose top-level "response" member (the last, if
+// several) is "success", by the grammar of RFC 8259 (a leading byte order mark allowed). Processed
+// and failed counts do not matter: the server took the request. Reads the body once and keeps one
+// bit per level of nesting, whatever the body holds.
 bool isSuccess(std::string_view body);
 
 // A reply read as it arrives, in pieces of any size: the 13-byte header, then as many bytes as

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <vector>
 
+#include "base/failure.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm {
@@ -62,12 +65,13 @@ TEST(FormatDate, PadsYearMonthAndDay) {
   EXPECT_EQ(formatDate({2024, 12, 31}), "2024-12-31");
 }
 
-TEST(LocalDay, UsesTheProcessTimeZoneNotUtc) {
+TEST(LocalDays, UsesTheProcessTimeZoneNotUtc) {
   ::setenv("TZ", test::kTestZone, 1);
   ::tzset();
+  LocalDays days;
   // 23:30 local on 5 March is already 6 March in UTC.
-  EXPECT_EQ(localDay(test::utcSeconds(2024, 3, 6, 2, 30)), (CalendarDay{2024, 3, 5}));
-  EXPECT_EQ(localDay(test::utcSeconds(2024, 3, 6, 3, 0)), (CalendarDay{2024, 3, 6}));
+  EXPECT_EQ(days.dateOf(test::utcSeconds(2024, 3, 6, 2, 30)), "2024-03-05");
+  EXPECT_EQ(days.dateOf(test::utcSeconds(2024, 3, 6, 3, 0)), "2024-03-06");
 }
 
 }  // namespace
@@ -75,6 +79,79 @@ TEST(LocalDay, UsesTheProcessTimeZoneNotUtc) {
 
 namespace bm {
 namespace {
+
+// The local day as localtime_r gives it, written out with a four-digit (or longer) year.
+std::string reference(std::time_t t) {
+  std::tm local{};
+  if (localtime_r(&t, &local) == nullptr) return "localtime_r failed";
+  const long long year = local.tm_year + 1900LL;
+  char text[40];
+  std::snprintf(text, sizeof text, "%s%04lld-%02d-%02d", year < 0 ? "-" : "",
+                year < 0 ? -year : year, local.tm_mon + 1, local.tm_mday);
+  return text;
+}
+
+void putBigEndian(std::string& out, std::int32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    out += static_cast<char>((static_cast<std::uint32_t>(value) >> shift) & 0xFF);
+  }
+}
+
+// A TZif zone at UTC with two leap seconds, as the right/ zones have 27: its time stamps count
+// the leap seconds, so its midnights are not multiples of 86400.
+std::string writeLeapSecondZone(const test::TempDir& dir) {
+  std::string tzif = "TZif";
+  tzif.append(16, '\0');  // version 1, reserved
+  for (const std::int32_t count : {0, 0, 2, 0, 1, 4}) putBigEndian(tzif, count);  // leaps: 2
+  putBigEndian(tzif, 0);  // the one type: UTC+0
+  tzif += '\0';
+  tzif += '\0';
+  tzif.append("LSZ", 4);
+  for (const std::int32_t leap : {78796800, 1, 94694401, 2}) putBigEndian(tzif, leap);
+  const std::string path = dir / "leap-seconds";
+  std::ofstream(path, std::ios::binary) << tzif;
+  return path;
+}
+
+// Where the local day is not the UTC day shifted by one offset, every time still gets the day
+// localtime_r gives: leap seconds, two offset changes inside one day, the limits of the calendar.
+TEST(LocalDays, IsWhatLocaltimeGivesWhereNoArithmeticIs) {
+  test::TempDir dir;
+  std::vector<std::time_t> nearMidnights;
+  for (std::time_t midnight = 94694400; midnight < 94694400 + 5 * 86400; midnight += 86400) {
+    for (std::time_t t = midnight - 40; t < midnight + 40; ++t) nearMidnights.push_back(t);
+  }
+  const struct {
+    std::string zone;
+    std::vector<std::time_t> times;  // in this order
+  } cases[] = {
+      {writeLeapSecondZone(dir), nearMidnights},
+      // Summer time for forty minutes, from 23:10 to 23:50 UTC on 10 April: local time passes
+      // midnight into 11 April and comes back to 10 April. A file at 23:20 UTC is on 11 April.
+      {"AAA0BBB-1,J100/23:10:00,J100/24:50:00",
+       {test::utcSeconds(2026, 4, 10, 0, 10), test::utcSeconds(2026, 4, 10, 23, 20)}},
+      {"UTC0", {67768036191676799, -67768040609740800, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zone);
+    ::setenv("TZ", c.zone.c_str(), 1);
+    ::tzset();
+    LocalDays days;
+    for (std::time_t t : c.times) ASSERT_EQ(days.dateOf(t), reference(t)) << t;
+  }
+  EXPECT_EQ(LocalDays().dateOf(67768036191676799), "2147485547-12-31");
+  EXPECT_EQ(LocalDays().dateOf(-67768040609740800), "-2147481748-01-01");
+  // Beyond them localtime_r cannot represent the year: a failure, never a made-up date.
+  for (const std::time_t t : {67768036191676800, -67768040609740801}) {
+    try {
+      LocalDays().dateOf(t);
+      ADD_FAILURE() << t << " has a date";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.message(),
+                "localtime_r " + std::to_string(t) + ": Value too large for defined data type");
+    }
+  }
+}
 
 // The remembered day must never outlive a change of UTC offset, wherever the change falls.
 TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
@@ -101,7 +178,7 @@ TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
     LocalDays days;
     for (const auto& order : {times, shuffled}) {
       for (std::time_t t : order) {
-        ASSERT_EQ(days.dateOf(t), formatDate(localDay(t))) << t;
+        ASSERT_EQ(days.dateOf(t), reference(t)) << t;
       }
     }
   }
@@ -119,7 +196,7 @@ TEST(LocalDays, AgreesWithLocalDayOverDecadesInAnyOrder) {
     for (int i = 0; i < 20000; ++i) {
       // Mostly a few hundred days, as a backup directory holds; now and then anywhere.
       const std::time_t t = i % 10 == 0 ? times(random) : 1700000000 + times(random) % 30000000;
-      ASSERT_EQ(days.dateOf(t), formatDate(localDay(t))) << t;
+      ASSERT_EQ(days.dateOf(t), reference(t)) << t;
     }
   }
 }

@@ -1,6 +1,5 @@
 // Both reports delivering to a fake Zabbix server, and a launched report delivering alone.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -139,7 +138,7 @@ TEST(Delivery, ANameWhoseFirstAddressIsBlackHoledDeliversThroughTheNext) {
   RunOptions options;
   options.program = "/usr/bin/unshare";
   const std::vector<std::string> privateHosts = {
-      "unshare", "--mount", "sh", "-c", R"(mount --bind "$0" /etc/hosts && exec "$@")",
+      "unshare",    "--mount", "sh", "-c", R"(mount --bind "$0" /etc/hosts && exec "$@")",
       tmp / "hosts"};
   if (run(privateHosts, options).status != 0) GTEST_SKIP() << "no mount namespace here";
 

@@ -176,8 +176,7 @@ void FakeZabbix::answer(int fd, const Answer& reply) {
   ::close(fd);
 }
 
-BlackHole::BlackHole(const std::string& address, int port)
-    : listener_(listenOn(address, port, 0)) {
+BlackHole::BlackHole(const std::string& address, int port) : listener_(listenOn(address, port, 0)) {
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
@@ -185,7 +184,10 @@ BlackHole::BlackHole(const std::string& address, int port)
                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   // Connections nobody accepts, until one no longer completes: the queue is full.
   for (int i = 0; i < 8; ++i) {
-    const int fd = queued_.emplace_back(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)).get();
+    const int fd =
+        queued_
+            .emplace_back(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
+            .get();
     ::connect(fd, reinterpret_cast<sockaddr*>(&bound), length);
     pollfd p{fd, POLLOUT, 0};
     if (::poll(&p, 1, 200) == 0) return;

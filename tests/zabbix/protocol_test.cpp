@@ -1,6 +1,11 @@
 #include "zabbix/protocol.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "base/failure.hpp"
 
@@ -65,7 +70,54 @@ TEST(IsSuccess, OnlyAResponseOfSuccess) {
   EXPECT_FALSE(isSuccess(R"({"response":"success")"));
   EXPECT_FALSE(isSuccess(""));
   EXPECT_FALSE(isSuccess("garbage"));
+  // Only the top level's member counts, and the last of two, as in a parsed object.
+  EXPECT_FALSE(isSuccess(R"({"info":{"response":"success"}})"));
+  EXPECT_FALSE(isSuccess(R"({"response":"success","response":"failed"})"));
+  EXPECT_TRUE(isSuccess(R"({"response":["x"],"response":"success"})"));
+  EXPECT_FALSE(isSuccess(R"({"response":"success"} {})"));
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// The peak resident memory of a child process that runs f, in MiB.
+long peakMibOf(const std::function<void()>& f) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    f();
+    ::_exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  return usage.ru_maxrss / 1024;
+}
+
+// However a reply as large as the cap allows nests, reading it costs about its own size.
+TEST(IsSuccess, ReadsAReplyAsLargeAsTheCapInLittleMemory) {
+  const std::size_t size = kMaxReplySize;
+  const struct {
+    const char* name;
+    std::function<std::string()> body;
+  } cases[] = {
+      {"arrays", [&] { return std::string(size, '['); }},
+      {"objects",
+       [&] {
+         std::string body;
+         while (body.size() + 5 <= size) body += R"({"a":)";
+         return body;
+       }},
+      {"one long response",
+       [&] { return R"({"response":")" + std::string(size - 16, 's') + R"("})"; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_LT(peakMibOf([&] {
+                const std::string body = c.body();
+                if (isSuccess(body)) ::_exit(1);
+              }),
+              64);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace bm::zabbix

@@ -88,7 +88,8 @@ TEST(SendZabbix, RetryLineShowsTheServerAsTyped) {
 
 TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
   FakeZabbix first(26, [](int, const std::string&) { return FakeZabbix::success(); });
-  FakeZabbix second(26, [](int, const std::string&) { return FakeZabbix::success(); }, 10051);
+  FakeZabbix second(
+      26, [](int, const std::string&) { return FakeZabbix::success(); }, 10051);
   const Recorded r = sendRecorded("127.0.0.26,host:porta,127.0.0.26:10051");
   EXPECT_EQ(r.out, retryLines("host:porta"));
   EXPECT_EQ(r.pauses.size(), 5u);

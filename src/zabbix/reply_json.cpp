@@ -1,0 +1,312 @@
+// The reply's JSON, checked and read in one pass without building a document: a reply may be as
+// large as the size cap, and hostile ("[[[[...", a 16 MiB string), while only one member matters.
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "zabbix/protocol.hpp"
+
+namespace bm::zabbix {
+namespace {
+
+// Compares text as it is decoded, byte by byte, with an expected text, without keeping it.
+class Match {
+ public:
+  explicit Match(std::string_view expected = {}) : expected_(expected) {}
+  void feed(unsigned char byte) {
+    equal_ = equal_ && seen_ < expected_.size() && expected_[seen_] == static_cast<char>(byte);
+    ++seen_;
+  }
+  void feedCodePoint(char32_t c);
+  bool equal() const { return equal_ && seen_ == expected_.size(); }
+
+ private:
+  std::string_view expected_;
+  std::size_t seen_ = 0;
+  bool equal_ = true;
+};
+
+void Match::feedCodePoint(char32_t c) {
+  if (c < 0x80) {
+    feed(static_cast<unsigned char>(c));
+  } else if (c < 0x800) {
+    feed(static_cast<unsigned char>(0xC0 | (c >> 6)));
+    feed(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    feed(static_cast<unsigned char>(0xE0 | (c >> 12)));
+    feed(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
+    feed(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+  } else {
+    feed(static_cast<unsigned char>(0xF0 | (c >> 18)));
+    feed(static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F)));
+    feed(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
+    feed(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+  }
+}
+
+class ReplyJson {
+ public:
+  explicit ReplyJson(std::string_view text) : text_(text) {}
+  bool success();
+
+ private:
+  bool value();
+  bool afterValue(bool& done);
+  bool member();
+  bool string(Match* match);
+  bool escape(Match* match);
+  bool hex4(char32_t& out);
+  bool utf8Sequence();
+  bool number();
+  bool literal(std::string_view word);
+  void blanks();
+  bool at(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
+  unsigned char byte(std::size_t ahead = 0) const {
+    return pos_ + ahead < text_.size() ? static_cast<unsigned char>(text_[pos_ + ahead]) : 0;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::vector<bool> open_;   // the containers around pos_: true for an object
+  bool opened_ = false;      // value() has just opened a container
+  bool atResponse_ = false;  // the value now read is the top level's "response"
+  bool responseIsSuccess_ = false;
+};
+
+bool ReplyJson::success() {
+  if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+  blanks();
+  const bool topIsObject = at('{');
+  for (bool done = false; !done;) {
+    if (!value()) return false;
+    if (std::exchange(opened_, false)) continue;  // its first member or element comes next
+    if (!afterValue(done)) return false;
+  }
+  blanks();
+  // A NUL byte after the value ends the text, as it did for the document parser before.
+  const bool ended = pos_ == text_.size() || text_[pos_] == '\0';
+  return ended && topIsObject && responseIsSuccess_;
+}
+
+// One value; or the opening of a container that is not empty, up to its first value.
+bool ReplyJson::value() {
+  blanks();
+  const bool response = std::exchange(atResponse_, false);
+  if (response) responseIsSuccess_ = false;
+  switch (byte()) {
+    case '{':
+    case '[': {
+      const bool object = byte() == '{';
+      ++pos_;
+      blanks();
+      if (at(object ? '}' : ']')) {
+        ++pos_;
+        return true;
+      }
+      open_.push_back(object);
+      opened_ = true;
+      return !object || member();
+    }
+    case '"': {
+      Match success("success");
+      if (!string(&success)) return false;
+      if (response) responseIsSuccess_ = success.equal();
+      return true;
+    }
+    case 't':
+      return literal("true");
+    case 'f':
+      return literal("false");
+    case 'n':
+      return literal("null");
+    default:
+      return number();
+  }
+}
+
+// After a value: closes the containers that end here, then steps past a ',' to the next member
+// or element. done once the outermost value has closed.
+bool ReplyJson::afterValue(bool& done) {
+  for (;;) {
+    blanks();
+    if (open_.empty()) {
+      done = true;
+      return true;
+    }
+    const bool object = open_.back();
+    if (at(object ? '}' : ']')) {
+      ++pos_;
+      open_.pop_back();
+      continue;
+    }
+    if (!at(',')) return false;
+    ++pos_;
+    blanks();
+    return !object || member();
+  }
+}
+
+// A member's name and colon; the value follows.
+bool ReplyJson::member() {
+  if (!at('"')) return false;
+  Match response("response");
+  if (!string(&response)) return false;
+  blanks();
+  if (!at(':')) return false;
+  ++pos_;
+  atResponse_ = open_.size() == 1 && response.equal();
+  return true;
+}
+
+bool ReplyJson::string(Match* match) {
+  ++pos_;  // the opening quote
+  for (;;) {
+    const unsigned char c = byte();
+    if (pos_ >= text_.size() || c < 0x20) return false;
+    if (c == '"') {
+      ++pos_;
+      return true;
+    }
+    if (c == '\\') {
+      if (!escape(match)) return false;
+    } else if (c < 0x80) {
+      match->feed(c);
+      ++pos_;
+    } else {
+      const std::size_t start = pos_;
+      if (!utf8Sequence()) return false;
+      for (std::size_t i = start; i < pos_; ++i) match->feed(static_cast<unsigned char>(text_[i]));
+    }
+  }
+}
+
+bool ReplyJson::escape(Match* match) {
+  const unsigned char e = byte(1);
+  pos_ += 2;
+  switch (e) {
+    case '"':
+    case '\\':
+    case '/':
+      match->feed(e);
+      return true;
+    case 'b':
+      match->feed('\b');
+      return true;
+    case 'f':
+      match->feed('\f');
+      return true;
+    case 'n':
+      match->feed('\n');
+      return true;
+    case 'r':
+      match->feed('\r');
+      return true;
+    case 't':
+      match->feed('\t');
+      return true;
+    case 'u':
+      break;
+    default:
+      return false;
+  }
+  char32_t unit = 0;
+  if (!hex4(unit)) return false;
+  if (unit >= 0xDC00 && unit <= 0xDFFF) return false;  // a low surrogate alone
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    char32_t low = 0;
+    if (byte() != '\\' || byte(1) != 'u') return false;
+    pos_ += 2;
+    if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+  }
+  match->feedCodePoint(unit);
+  return true;
+}
+
+bool ReplyJson::hex4(char32_t& out) {
+  for (int i = 0; i < 4; ++i, ++pos_) {
+    const unsigned char c = byte();
+    out <<= 4;
+    if (c >= '0' && c <= '9') {
+      out |= c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      out |= c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      out |= c - 'A' + 10;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.
+bool ReplyJson::utf8Sequence() {
+  const unsigned char lead = byte();
+  unsigned char low = 0x80, high = 0xBF;
+  int continuation = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    continuation = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    continuation = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    continuation = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return false;
+  }
+  for (int i = 1; i <= continuation; ++i) {
+    const unsigned char c = byte(static_cast<std::size_t>(i));
+    if (pos_ + static_cast<std::size_t>(i) >= text_.size() || c < (i == 1 ? low : 0x80) ||
+        c > (i == 1 ? high : 0xBF)) {
+      return false;
+    }
+  }
+  pos_ += static_cast<std::size_t>(continuation) + 1;
+  return true;
+}
+
+// -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+bool ReplyJson::number() {
+  const auto isDigit = [this] { return byte() >= '0' && byte() <= '9'; };
+  const auto digits = [&] {
+    if (pos_ >= text_.size() || !isDigit()) return false;
+    while (pos_ < text_.size() && isDigit()) ++pos_;
+    return true;
+  };
+  if (at('-')) ++pos_;
+  if (at('0')) {
+    ++pos_;
+  } else if (!digits()) {
+    return false;
+  }
+  if (at('.')) {
+    ++pos_;
+    if (!digits()) return false;
+  }
+  if (at('e') || at('E')) {
+    ++pos_;
+    if (at('+') || at('-')) ++pos_;
+    if (!digits()) return false;
+  }
+  return true;
+}
+
+bool ReplyJson::literal(std::string_view word) {
+  if (text_.substr(pos_, word.size()) != word) return false;
+  pos_ += word.size();
+  return true;
+}
+
+void ReplyJson::blanks() {
+  while (at(' ') || at('\t') || at('\n') || at('\r')) ++pos_;
+}
+
+}  // namespace
+
+bool isSuccess(std::string_view body) { return ReplyJson(body).success(); }
+
+}  // namespace bm::zabbix
