@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace bm {
 
@@ -46,7 +47,13 @@ class Failure : public std::exception {
 
 const char* kindName(FailureKind kind);
 
-// The failure report: kind, message and origin, as main writes it on standard error.
+// Text from outside (a file name, a path, an argument) as failure reports show it: each byte of
+// a control character, C0, DEL or C1, which could forge lines or drive the terminal, as \xNN;
+// everything else unchanged.
+std::string visibleText(std::string_view text);
+
+// The failure report: kind, message and origin, as main writes it on standard error. The message
+// is shown through visibleText, whatever it quotes.
 std::string failureReport(const Failure& failure);
 
 }  // namespace bm

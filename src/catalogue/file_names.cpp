@@ -26,20 +26,6 @@ BackupEntry nameFieldsEntry(std::string_view name, const char* function, const c
 
 std::string hostFromWholeName(std::string_view name) { return trimmedUpper(name); }
 
-std::string quotedName(std::string_view name) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "'";
-  for (char c : name) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7f) {
-      out += "\\x";
-      out += kHex[b >> 4];
-      out += kHex[b & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
+std::string quotedName(std::string_view name) { return "'" + visibleText(name) + "'"; }
 
 }  // namespace bm

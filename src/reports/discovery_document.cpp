@@ -48,6 +48,30 @@ void appendEscaped(std::string& out, char32_t c) {
   }
 }
 
+// What appendEscaped writes for c, in bytes.
+std::size_t escapedSize(char32_t c) {
+  switch (c) {
+    case '"':
+    case '\\':
+    case '\n':
+    case '\r':
+    case '\t':
+    case '\b':
+    case '\f':
+      return 2;
+    default:
+      break;
+  }
+  if (c >= 0x20 && c < 0x7F) return 1;
+  return c < 0x10000 ? 6 : 12;
+}
+
+std::size_t jsonStringSize(std::string_view text) {
+  std::size_t size = 2;
+  for (std::size_t i = 0; i < text.size();) size += escapedSize(utf8::next(text, i));
+  return size;
+}
+
 void appendMember(std::string& out, std::string_view name, std::string_view value) {
   appendJsonString(out, name);
   out += ": ";
@@ -62,8 +86,18 @@ void appendJsonString(std::string& out, std::string_view text) {
   out += '"';
 }
 
+// Measured first and written once: the document may be many megabytes, and is held only once.
 std::string descobertaJson(const std::vector<BackupEntry>& descoberta) {
-  std::string out = "{\"data\": [";
+  constexpr std::string_view kEntry = R"({: , : })";
+  std::size_t size = std::string_view(R"({"data": []})").size();
+  for (const BackupEntry& entry : descoberta) {
+    size += kEntry.size() + jsonStringSize(NOME_HOST) + jsonStringSize(entry.nomeHost) +
+            jsonStringSize(DATA_HOST) + jsonStringSize(entry.dataHost);
+  }
+  size += descoberta.empty() ? 0 : 2 * (descoberta.size() - 1);  // ", " between entries
+  std::string out;
+  out.reserve(size);
+  out += "{\"data\": [";
   for (std::size_t i = 0; i < descoberta.size(); ++i) {
     if (i > 0) out += ", ";
     out += '{';

@@ -21,21 +21,132 @@ std::uint32_t readLittleEndian(std::string_view bytes) {
   return value;
 }
 
+// A string as the request carries it, byte for byte as the JSON library writes it: raw UTF-8,
+// the short escapes, \u00xx for other control characters, U+FFFD for bytes that are not UTF-8.
+// ASCII text, which the discovery document and numbers always are, is measured and written here
+// without a copy; other text (a host or key with accents) goes through the library.
+class JsonText {
+ public:
+  explicit JsonText(std::string_view text)
+      : text_(text), ascii_(std::all_of(text.begin(), text.end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x80;
+        })) {
+    if (!ascii_) {
+      other_ = nlohmann::json(std::string(text)).dump(-1, ' ', false,
+                                                      nlohmann::json::error_handler_t::replace);
+    }
+  }
+
+  std::size_t size() const {
+    if (!ascii_) return other_.size();
+    std::size_t size = 2;
+    for (const char c : text_) size += escapeSize(static_cast<unsigned char>(c));
+    return size;
+  }
+
+  void appendTo(std::string& out) const {
+    if (!ascii_) {
+      out += other_;
+      return;
+    }
+    out += '"';
+    for (const char c : text_) appendEscaped(out, static_cast<unsigned char>(c));
+    out += '"';
+  }
+
+ private:
+  static std::size_t escapeSize(unsigned char c) {
+    if (c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r') {
+      return 2;
+    }
+    return c < 0x20 ? 6 : 1;
+  }
+
+  static void appendEscaped(std::string& out, unsigned char c) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        return;
+      case '\\':
+        out += "\\\\";
+        return;
+      case '\b':
+        out += "\\b";
+        return;
+      case '\t':
+        out += "\\t";
+        return;
+      case '\n':
+        out += "\\n";
+        return;
+      case '\f':
+        out += "\\f";
+        return;
+      case '\r':
+        out += "\\r";
+        return;
+      default:
+        break;
+    }
+    if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+
+  std::string_view text_;
+  bool ascii_;
+  std::string other_;
+};
+
+constexpr std::string_view kRequestStart = R"({"request":"sender data","data":[)";
+constexpr std::string_view kRequestEnd = "]}";
+
 }  // namespace
 
-std::string senderRequest(const std::vector<Item>& items) {
-  nlohmann::ordered_json data = nlohmann::ordered_json::array();
-  for (const Item& item : items) {
-    data.push_back({{"host", item.host}, {"key", item.key}, {"value", item.value}});
+std::string senderRequest(const std::vector<const Item*>& items) {
+  // Measured first, then written once into a string of its exact size: a request may carry a
+  // discovery document of many megabytes, and should cost little more than itself.
+  std::vector<JsonText> fields;
+  fields.reserve(3 * items.size());
+  std::size_t bodySize = kRequestStart.size() + kRequestEnd.size();
+  for (const Item* item : items) {
+    for (const std::string* text : {&item->host, &item->key, &item->value}) {
+      bodySize += fields.emplace_back(*text).size();
+    }
+    bodySize += std::string_view(R"({"host":,"key":,"value":})").size();
   }
-  const nlohmann::ordered_json request = {{"request", "sender data"}, {"data", std::move(data)}};
-  // Text that is not UTF-8 (a host typed so) goes as U+FFFD rather than failing the send.
-  const std::string body = request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::string framed(kSignature);
+  bodySize += items.empty() ? 0 : items.size() - 1;  // the commas between items
+  std::string framed;
+  framed.reserve(kHeaderSize + bodySize);
+  framed += kSignature;
   framed += static_cast<char>(kProtocolFlag);
-  appendLittleEndian(framed, static_cast<std::uint32_t>(body.size()));
+  appendLittleEndian(framed, static_cast<std::uint32_t>(bodySize));
   appendLittleEndian(framed, 0);
-  return framed + body;
+  framed += kRequestStart;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) framed += ',';
+    framed += R"({"host":)";
+    fields[3 * i].appendTo(framed);
+    framed += R"(,"key":)";
+    fields[3 * i + 1].appendTo(framed);
+    framed += R"(,"value":)";
+    fields[3 * i + 2].appendTo(framed);
+    framed += '}';
+  }
+  framed += kRequestEnd;
+  return framed;
+}
+
+std::string senderRequest(const std::vector<Item>& items) {
+  std::vector<const Item*> pointers;
+  pointers.reserve(items.size());
+  for (const Item& item : items) pointers.push_back(&item);
+  return senderRequest(pointers);
 }
 
 std::uint32_t replyLength(std::string_view header, const std::string& peer) {

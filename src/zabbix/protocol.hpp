@@ -19,7 +19,9 @@ inline constexpr std::size_t kHeaderSize = 13;
 inline constexpr std::uint32_t kMaxReplySize = 16 * 1024 * 1024;
 
 // The framed "sender data" request: ZBXD, flags 0x01, little-endian length, four zero bytes, then
-// {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}.
+// {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}, written into a string of
+// exactly its size. Text that is not UTF-8 (a host typed so) goes as U+FFFD.
+std::string senderRequest(const std::vector<const Item*>& items);
 std::string senderRequest(const std::vector<Item>& items);
 
 // Whether a reply body is one JSON object whose top-level "response" member (the last, if

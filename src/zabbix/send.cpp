@@ -20,11 +20,11 @@ void sleepThrough(std::chrono::seconds duration) {
   }
 }
 
-void deliver(const ZabbixSender& zbx, const std::vector<ZabbixMetric>& metrics,
-             const std::string& shown, const DeliveryOptions& options) {
+void deliver(const ZabbixSender& zbx, const std::string& request, const std::string& shown,
+             const DeliveryOptions& options) {
   for (int i = 0; i < kAttempts; ++i) {
     try {
-      zbx.send(metrics);
+      zbx.send(request);
       return;
     } catch (...) {
       // Every kind of failure gets the same line; its text is not shown.
@@ -44,15 +44,19 @@ void deliver(const ZabbixSender& zbx, const std::vector<ZabbixMetric>& metrics,
 }  // namespace
 
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, const MetricValue& value, const DeliveryOptions& options) {
-  // Building the metric and the senders is outside the attempts: a failure there is not retried.
+                 const std::string& key, MetricValue value, const DeliveryOptions& options) {
+  // The metric, its request and the senders are built once, outside the attempts: a failure
+  // there (memory running out, say) ends the run with a failure report instead of reading as
+  // failed sends. The metric goes once its request is built, so that a large value is held once.
   std::vector<ZabbixMetric> metrics;
-  metrics.emplace_back(zabbix_host, key, value);
+  metrics.emplace_back(zabbix_host, key, std::move(value));
+  const std::string request = ZabbixSender::request(metrics);
+  std::vector<ZabbixMetric>().swap(metrics);
   // Independent servers each get the value, each with attempts of its own.
   for (zabbix::Target& target : zabbix::parseServerList(zabbix_server)) {
     const std::string shown = target.text;
     const ZabbixSender zbx(std::move(target), options.timeouts);
-    deliver(zbx, metrics, shown, options);
+    deliver(zbx, request, shown, options);
   }
 }
 

@@ -19,7 +19,7 @@ struct DeliveryOptions {
 // included, it prints the retry line naming that server as written and pauses 5 seconds; then it
 // gives up on that server without telling the caller. Nothing is printed on success.
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, const MetricValue& value,
+                 const std::string& key, MetricValue value,
                  const DeliveryOptions& options = {});
 
 }  // namespace bm

@@ -9,9 +9,9 @@
 namespace bm {
 namespace {
 
-std::string valueText(const MetricValue& value) {
+std::string valueText(MetricValue&& value) {
   if (const auto* number = std::get_if<double>(&value)) return numberText(*number);
-  return std::get<std::string>(value);
+  return std::move(std::get<std::string>(value));
 }
 
 // Within a run, the node of each cluster that last took a value: it is tried first next time.
@@ -22,8 +22,9 @@ std::map<std::string, std::size_t>& activeNodes() {
 
 }  // namespace
 
-ZabbixMetric::ZabbixMetric(std::string host, std::string key, const MetricValue& value)
-    : item_{std::move(host), std::move(key), valueText(value)} {}
+// The value is moved, not copied: a discovery document may be many megabytes.
+ZabbixMetric::ZabbixMetric(std::string host, std::string key, MetricValue value)
+    : item_{std::move(host), std::move(key), valueText(std::move(value))} {}
 
 ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts)
     : target_{server, {{server, port}}}, timeouts_(timeouts) {}
@@ -31,15 +32,20 @@ ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts
 ZabbixSender::ZabbixSender(zabbix::Target target, SenderTimeouts timeouts)
     : target_(std::move(target)), timeouts_(timeouts) {}
 
-void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
+std::string ZabbixSender::request(const std::vector<ZabbixMetric>& metrics) {
+  std::vector<const zabbix::Item*> items;
+  items.reserve(metrics.size());
+  for (const ZabbixMetric& metric : metrics) items.push_back(&metric.item());
+  return zabbix::senderRequest(items);
+}
+
+void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const { send(request(metrics)); }
+
+void ZabbixSender::send(const std::string& request) const {
   const std::vector<zabbix::Endpoint>& nodes = target_.nodes;
   if (nodes.empty()) {
     throw Failure(FailureKind::Delivery, "servidor não entendido: " + target_.text);
   }
-  std::vector<zabbix::Item> items;
-  items.reserve(metrics.size());
-  for (const ZabbixMetric& metric : metrics) items.push_back(metric.item());
-  const std::string request = zabbix::senderRequest(items);
   if (nodes.size() == 1) return sendTo(nodes[0], request);
 
   // Only the active node of a cluster listens; standby nodes refuse the connection.

@@ -17,7 +17,7 @@ using MetricValue = std::variant<std::string, double>;
 // as its shortest round-trip text ("86400.5", "1e+16").
 class ZabbixMetric {
  public:
-  ZabbixMetric(std::string host, std::string key, const MetricValue& value);
+  ZabbixMetric(std::string host, std::string key, MetricValue value);
   const zabbix::Item& item() const { return item_; }
 
  private:
@@ -43,6 +43,9 @@ class ZabbixSender {
   // "success"; anything else (no connection, time-out, bad framing, "failed") fails with
   // Delivery. With several nodes, it fails only when every node failed.
   void send(const std::vector<ZabbixMetric>& metrics) const;
+  // The same with the request already built (request()), so that retries do not build it again.
+  void send(const std::string& request) const;
+  static std::string request(const std::vector<ZabbixMetric>& metrics);
 
  private:
   void sendTo(const zabbix::Endpoint& node, const std::string& request) const;

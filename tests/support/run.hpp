@@ -10,6 +10,7 @@ struct RunResult {
   std::string out;
   std::string err;
   int status;  // exit status, or 128 + signal
+  long peakKib = 0;  // the program's peak resident memory
 };
 
 struct RunOptions {

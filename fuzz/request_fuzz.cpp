@@ -1,0 +1,47 @@
+// The sender request written in one pass is, byte for byte, what the JSON library writes for the
+// same items, whatever bytes the host, key and value hold; and it is measured exactly.
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.hpp"
+#include "zabbix/protocol.hpp"
+
+namespace {
+
+std::string libraryRequest(const std::vector<bm::zabbix::Item>& items) {
+  nlohmann::ordered_json data = nlohmann::ordered_json::array();
+  for (const bm::zabbix::Item& item : items) {
+    data.push_back({{"host", item.host}, {"key", item.key}, {"value", item.value}});
+  }
+  const nlohmann::ordered_json request = {{"request", "sender data"}, {"data", std::move(data)}};
+  const std::string body = request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::string framed = "ZBXD\x01";
+  for (int i = 0; i < 4; ++i) framed += static_cast<char>((body.size() >> (8 * i)) & 0xFF);
+  framed.append(4, '\0');
+  return framed + body;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Fields separated by 0xFE bytes, taken three at a time as host, key and value.
+  std::vector<std::string> fields(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0xFE) {
+      fields.emplace_back();
+    } else {
+      fields.back() += static_cast<char>(data[i]);
+    }
+  }
+  std::vector<bm::zabbix::Item> items;
+  for (std::size_t i = 0; i + 2 < fields.size() || (i == 0 && items.empty()); i += 3) {
+    fields.resize(std::max(fields.size(), i + 3));
+    items.push_back({fields[i], fields[i + 1], fields[i + 2]});
+  }
+  const std::string request = bm::zabbix::senderRequest(items);
+  FUZZ_CHECK(request == libraryRequest(items));
+  FUZZ_CHECK(request.capacity() == request.size());
+  return 0;
+}
