@@ -59,8 +59,8 @@ std::string visibleText(std::string_view text) {
 std::string failureReport(const Failure& failure) {
   const Origin& at = failure.origin();
   return std::string("Falha não tratada: ") + kindName(failure.kind()) + ": " +
-         visibleText(failure.message()) +
-         "\n  em " + at.function + " (" + at.file + ":" + std::to_string(at.line) + ")\n";
+         visibleText(failure.message()) + "\n  em " + at.function + " (" + at.file + ":" +
+         std::to_string(at.line) + ")\n";
 }
 
 }  // namespace bm

@@ -32,8 +32,8 @@ class JsonText {
           return static_cast<unsigned char>(c) < 0x80;
         })) {
     if (!ascii_) {
-      other_ = nlohmann::json(std::string(text)).dump(-1, ' ', false,
-                                                      nlohmann::json::error_handler_t::replace);
+      other_ = nlohmann::json(std::string(text))
+                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
   }
 

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "base/fd.hpp"
 #include "e2e.hpp"
 #include "support/fake_zabbix.hpp"
 
@@ -147,6 +149,45 @@ TEST_F(HostileDirectories, NoPermissionToListOrToSearch) {
   ::chmod(unreadable.c_str(), 0755);
   ::chmod(unsearchable.c_str(), 0755);
 }
+
+// A dangling link whose name would forge report lines and drive the terminal (a new line, a
+// window title, a screen clear, an 8-bit CSI): the failure report escapes them all.
+TEST_F(HostileDirectories, NamesInFailureReportsAreEscaped) {
+  const std::string dir = directory("forged");
+  const std::string name = "sw1\nFalha forjada\x1b]0;titulo\x07\x1b[2J\xc2\x9b";
+  ASSERT_EQ(::symlink("/nonexistent", (dir + "/" + name).c_str()), 0);
+  EXPECT_EQ(
+      describe(runAgent({"coletarData", dir, "s", "debug"})),
+      expected(1, "",
+               failureReport("ErroDoSistema",
+                             "stat " + dir +
+                                 "/sw1\\x0aFalha forjada\\x1b]0;titulo\\x07\\x1b[2J\\xc2\\x9b: "
+                                 "No such file or directory",
+                             "modificationTime", "src/catalogue/scan.cpp")));
+}
+
+#if !defined(BM_SANITIZED)
+// Twenty thousand names of 240 undecodable bytes make a discovery request of about 33 MiB: the
+// run holds the document and the request once each, beyond what the scan itself needs.
+TEST_F(HostileDirectories, ALargeDiscoveryCostsAboutTwiceItsRequest) {
+  const std::string dir = directory("undecodable");
+  for (int i = 0; i < 20000; ++i) {
+    std::string name(240, '\xff');
+    for (int k = 0; k < 3; ++k) name[k] = static_cast<char>(0x80 + ((i >> (6 * k)) & 63));
+    const Fd file(::open((dir + "/" + name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    ASSERT_GE(file.get(), 0);
+  }
+  FakeZabbix server(49, [](int, const std::string&) { return FakeZabbix::success(); });
+  const RunResult listing = runAgent({"descobertaBackups", dir, "127.0.0.49", "debug"});
+  const RunResult sent = runAgent({"descobertaBackups", dir, "127.0.0.49", "backups"});
+  EXPECT_EQ(describe(sent), expected(0, "OK\n"));
+  ASSERT_EQ(server.requests().size(), 1u);
+  const long requestKib = static_cast<long>(server.requests()[0].size() / 1024);
+  std::cout << "request " << requestKib << " KiB, peak " << sent.peakKib
+            << " KiB, scan and listing " << listing.peakKib << " KiB\n";
+  EXPECT_LE(sent.peakKib, listing.peakKib + 2 * requestKib);
+}
+#endif
 
 }  // namespace
 }  // namespace bm::test
