@@ -26,6 +26,11 @@ BackupEntry nameFieldsEntry(std::string_view name, const char* function, const c
 
 std::string hostFromWholeName(std::string_view name) { return trimmedUpper(name); }
 
-std::string quotedName(std::string_view name) { return "'" + visibleText(name) + "'"; }
+std::string quotedName(std::string_view name) {
+  std::string out = "'";
+  out += visibleText(name);
+  out += '\'';
+  return out;
+}
 
 }  // namespace bm
