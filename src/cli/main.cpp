@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   } catch (const bm::Failure& failure) {
     bm::console::error(bm::failureReport(failure));
   } catch (const std::exception& e) {
-    bm::console::error("Falha não tratada: " + typeName(e) + ": " + e.what() +
+    bm::console::error("Falha não tratada: " + typeName(e) + ": " + bm::visibleText(e.what()) +
                        "\n  em local desconhecido\n");
   }
   return EXIT_FAILURE;
