@@ -10,11 +10,15 @@
 
 namespace {
 
-bool parsedIsSuccess(const std::string& body) {
+bm::zabbix::Reply parsedReply(const std::string& body) {
   const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
-  if (!reply.is_object()) return false;
+  if (!reply.is_object()) return {};
   const auto response = reply.find("response");
-  return response != reply.end() && *response == "success";
+  const auto info = reply.find("info");
+  return {response != reply.end() && *response == "success",
+          info != reply.end() && info->is_string()
+              ? info->get<std::string>().substr(0, bm::zabbix::kInfoLimit)
+              : ""};
 }
 
 }  // namespace
@@ -31,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                innerIsValue);
     return 0;
   }
-  FUZZ_CHECK(bm::zabbix::isSuccess(body) == parsedIsSuccess(body));
+  const bm::zabbix::Reply read = bm::zabbix::readReply(body);
+  const bm::zabbix::Reply parsed = parsedReply(body);
+  FUZZ_CHECK(read.success == parsed.success && read.info == parsed.info);
+  FUZZ_CHECK(bm::zabbix::isSuccess(body) == read.success);
   return 0;
 }

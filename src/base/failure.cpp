@@ -56,6 +56,13 @@ std::string visibleText(std::string_view text) {
   return out;
 }
 
+std::string quotedText(std::string_view text) {
+  std::string out = "'";
+  out += visibleText(text);
+  out += '\'';
+  return out;
+}
+
 std::string failureReport(const Failure& failure) {
   const Origin& at = failure.origin();
   return std::string("Falha não tratada: ") + kindName(failure.kind()) + ": " +

@@ -51,6 +51,8 @@ const char* kindName(FailureKind kind);
 // a control character, C0, DEL or C1, which could forge lines or drive the terminal, as \xNN;
 // everything else unchanged.
 std::string visibleText(std::string_view text);
+// visibleText between single quotes.
+std::string quotedText(std::string_view text);
 
 // The failure report: kind, message and origin, as main writes it on standard error. The message
 // is shown through visibleText, whatever it quotes.

@@ -27,9 +27,18 @@ enum class NamingScheme {
   ModificationTime,  // the whole name is the host, the modification day is the date
 };
 
+// A name-field entry whose date is not a calendar day, with the file it came from: kept aside
+// so that the failure it causes later can name the file.
+struct UndatedEntry {
+  std::string dataHost;
+  std::string nomeHost;
+  std::string fileName;
+};
+
 struct ScanResult {
   NamingScheme scheme;
   std::vector<BackupEntry> entries;
+  std::vector<UndatedEntry> undated = {};
 };
 
 }  // namespace bm

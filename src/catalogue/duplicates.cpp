@@ -9,7 +9,22 @@
 
 namespace bm {
 
-std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts) {
+namespace {
+
+// " (arquivo '...')" for the file an undated entry came from, when it is known.
+std::string fileOf(const BackupEntry& host, const std::vector<UndatedEntry>& undated) {
+  for (const UndatedEntry& entry : undated) {
+    if (entry.dataHost == host.dataHost && entry.nomeHost == host.nomeHost) {
+      return " (arquivo " + quotedName(entry.fileName) + ")";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts,
+                                                const std::vector<UndatedEntry>& undated) {
   std::vector<BackupEntry> chosen;
   std::vector<CalendarDay> chosenDays;
   // Host name -> row; the keys view the input's names, which outlive the table.
@@ -19,7 +34,7 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
     const std::optional<CalendarDay> dataHost = parseDate(host.dataHost);
     if (!dataHost) {
       throw Failure(FailureKind::BadDate, "a data " + quotedName(host.dataHost) + " do host " +
-                                              quotedName(host.nomeHost) +
+                                              quotedName(host.nomeHost) + fileOf(host, undated) +
                                               " não é uma data \"%Y-%m-%d\" válida");
     }
     const auto [row, isNew] = hostsUnicos.try_emplace(host.nomeHost, chosen.size());

@@ -26,11 +26,6 @@ BackupEntry nameFieldsEntry(std::string_view name, const char* function, const c
 
 std::string hostFromWholeName(std::string_view name) { return trimmedUpper(name); }
 
-std::string quotedName(std::string_view name) {
-  std::string out = "'";
-  out += visibleText(name);
-  out += '\'';
-  return out;
-}
+std::string quotedName(std::string_view name) { return quotedText(name); }
 
 }  // namespace bm

@@ -47,7 +47,7 @@ std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
   std::stable_sort(
       scan.entries.begin(), scan.entries.end(),
       [](const BackupEntry& a, const BackupEntry& b) { return a.nomeHost < b.nomeHost; });
-  return removerHostsDuplicados(scan.entries);
+  return removerHostsDuplicados(scan.entries, scan.undated);
 }
 
 void entregarIdades(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,

@@ -18,7 +18,7 @@ std::vector<BackupEntry> discoveryList(ScanResult scan) {
   std::stable_sort(
       scan.entries.begin(), scan.entries.end(),
       [](const BackupEntry& a, const BackupEntry& b) { return a.dataHost > b.dataHost; });
-  return removerHostsDuplicados(scan.entries);
+  return removerHostsDuplicados(scan.entries, scan.undated);
 }
 
 void descobertaBackups(const std::string& caminho) {

@@ -30,6 +30,15 @@ std::string senderRequest(const std::vector<Item>& items);
 // bit per level of nesting, whatever the body holds.
 bool isSuccess(std::string_view body);
 
+// What a reply says: whether the server took the request, and its top-level "info" text (the
+// last, if several), cut at kInfoLimit bytes; empty when there is none or it is not a string.
+struct Reply {
+  bool success = false;
+  std::string info;
+};
+inline constexpr std::size_t kInfoLimit = 512;
+Reply readReply(std::string_view body);
+
 // A reply read as it arrives, in pieces of any size: the 13-byte header, then as many bytes as
 // it announces. Bytes after those are not looked at.
 class ReplyReader {
@@ -43,6 +52,7 @@ class ReplyReader {
   std::size_t received() const { return header_.size() + body_.size(); }
   // Once complete: whether the server answered "success", and what it said.
   bool success() const { return isSuccess(body_); }
+  Reply reply() const { return readReply(body_); }
   const std::string& body() const { return body_; }
 
  private:

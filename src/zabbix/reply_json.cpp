@@ -9,24 +9,26 @@
 namespace bm::zabbix {
 namespace {
 
-// Compares text as it is decoded, byte by byte, with an expected text, without keeping it.
-class Match {
+// A string as it is decoded: its first bytes, up to a limit, and its whole length, so that a
+// string of any size costs no more than the limit.
+class Decoded {
  public:
-  explicit Match(std::string_view expected = {}) : expected_(expected) {}
+  explicit Decoded(std::size_t limit) : limit_(limit) {}
   void feed(unsigned char byte) {
-    equal_ = equal_ && seen_ < expected_.size() && expected_[seen_] == static_cast<char>(byte);
-    ++seen_;
+    if (kept_.size() < limit_) kept_ += static_cast<char>(byte);
+    ++length_;
   }
   void feedCodePoint(char32_t c);
-  bool equal() const { return equal_ && seen_ == expected_.size(); }
+  bool is(std::string_view text) const { return length_ == kept_.size() && kept_ == text; }
+  std::string&& take() { return std::move(kept_); }
 
  private:
-  std::string_view expected_;
-  std::size_t seen_ = 0;
-  bool equal_ = true;
+  std::size_t limit_;
+  std::string kept_;
+  std::size_t length_ = 0;
 };
 
-void Match::feedCodePoint(char32_t c) {
+void Decoded::feedCodePoint(char32_t c) {
   if (c < 0x80) {
     feed(static_cast<unsigned char>(c));
   } else if (c < 0x800) {
@@ -47,14 +49,14 @@ void Match::feedCodePoint(char32_t c) {
 class ReplyJson {
  public:
   explicit ReplyJson(std::string_view text) : text_(text) {}
-  bool success();
+  Reply read();
 
  private:
   bool value();
   bool afterValue(bool& done);
   bool member();
-  bool string(Match* match);
-  bool escape(Match* match);
+  bool string(Decoded* match);
+  bool escape(Decoded* match);
   bool hex4(char32_t& out);
   bool utf8Sequence();
   bool number();
@@ -67,32 +69,36 @@ class ReplyJson {
 
   std::string_view text_;
   std::size_t pos_ = 0;
-  std::vector<bool> open_;   // the containers around pos_: true for an object
-  bool opened_ = false;      // value() has just opened a container
-  bool atResponse_ = false;  // the value now read is the top level's "response"
+  std::vector<bool> open_;  // the containers around pos_: true for an object
+  bool opened_ = false;     // value() has just opened a container
+  // The top-level member whose value is now read, if it is one of those kept.
+  enum class Member { Other, Response, Info } member_ = Member::Other;
   bool responseIsSuccess_ = false;
+  std::string info_;
 };
 
-bool ReplyJson::success() {
+Reply ReplyJson::read() {
   if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
   blanks();
   const bool topIsObject = at('{');
   for (bool done = false; !done;) {
-    if (!value()) return false;
+    if (!value()) return {};
     if (std::exchange(opened_, false)) continue;  // its first member or element comes next
-    if (!afterValue(done)) return false;
+    if (!afterValue(done)) return {};
   }
   blanks();
   // A NUL byte after the value ends the text, as it did for the document parser before.
   const bool ended = pos_ == text_.size() || text_[pos_] == '\0';
-  return ended && topIsObject && responseIsSuccess_;
+  if (!ended || !topIsObject) return {};
+  return {responseIsSuccess_, std::move(info_)};
 }
 
 // One value; or the opening of a container that is not empty, up to its first value.
 bool ReplyJson::value() {
   blanks();
-  const bool response = std::exchange(atResponse_, false);
-  if (response) responseIsSuccess_ = false;
+  const Member reading = std::exchange(member_, Member::Other);
+  if (reading == Member::Response) responseIsSuccess_ = false;
+  if (reading == Member::Info) info_.clear();
   switch (byte()) {
     case '{':
     case '[': {
@@ -108,9 +114,10 @@ bool ReplyJson::value() {
       return !object || member();
     }
     case '"': {
-      Match success("success");
-      if (!string(&success)) return false;
-      if (response) responseIsSuccess_ = success.equal();
+      Decoded text(reading == Member::Info ? kInfoLimit : 8);
+      if (!string(&text)) return false;
+      if (reading == Member::Response) responseIsSuccess_ = text.is("success");
+      if (reading == Member::Info) info_ = text.take();
       return true;
     }
     case 't':
@@ -149,16 +156,17 @@ bool ReplyJson::afterValue(bool& done) {
 // A member's name and colon; the value follows.
 bool ReplyJson::member() {
   if (!at('"')) return false;
-  Match response("response");
-  if (!string(&response)) return false;
+  Decoded name(8);
+  if (!string(&name)) return false;
   blanks();
   if (!at(':')) return false;
   ++pos_;
-  atResponse_ = open_.size() == 1 && response.equal();
+  if (open_.size() == 1 && name.is("response")) member_ = Member::Response;
+  if (open_.size() == 1 && name.is("info")) member_ = Member::Info;
   return true;
 }
 
-bool ReplyJson::string(Match* match) {
+bool ReplyJson::string(Decoded* match) {
   ++pos_;  // the opening quote
   for (;;) {
     const unsigned char c = byte();
@@ -180,7 +188,7 @@ bool ReplyJson::string(Match* match) {
   }
 }
 
-bool ReplyJson::escape(Match* match) {
+bool ReplyJson::escape(Decoded* match) {
   const unsigned char e = byte(1);
   pos_ += 2;
   switch (e) {
@@ -307,6 +315,8 @@ void ReplyJson::blanks() {
 
 }  // namespace
 
-bool isSuccess(std::string_view body) { return ReplyJson(body).success(); }
+Reply readReply(std::string_view body) { return ReplyJson(body).read(); }
+
+bool isSuccess(std::string_view body) { return readReply(body).success; }
 
 }  // namespace bm::zabbix

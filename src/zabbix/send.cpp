@@ -20,11 +20,30 @@ void sleepThrough(std::chrono::seconds duration) {
   }
 }
 
-void deliver(const ZabbixSender& zbx, const std::string& request, const std::string& shown,
-             const DeliveryOptions& options) {
+// Whether the server's "info" counts refused values: "processed: 0; failed: 1; ...".
+bool refusesValues(std::string_view info) {
+  const std::size_t at = info.find("failed: ");
+  if (at == std::string_view::npos) return false;
+  const std::string_view count = info.substr(at + 8);
+  const std::size_t digits = count.find_first_not_of("0123456789");
+  return count.substr(0, digits).find_first_not_of('0') != std::string_view::npos;
+}
+
+// Says that the server took the request but refused the value. The unknown host, the item that
+// does not exist yet, the host that accepts only encrypted connections are told apart by nobody
+// but the operator: no retry can mend them.
+void reportRefused(const std::string& shown, const ZabbixMetric& metric, const std::string& info) {
+  console::line("Zabbix recusou o valor: " + shown + " - host " + quotedText(metric.item().host) +
+                ", item " + quotedText(metric.item().key) + ": " + visibleText(info));
+  console::flush();
+}
+
+void deliver(const ZabbixSender& zbx, const std::string& request, const ZabbixMetric& metric,
+             const std::string& shown, const DeliveryOptions& options) {
   for (int i = 0; i < kAttempts; ++i) {
     try {
-      zbx.send(request);
+      const std::string info = zbx.send(request);
+      if (refusesValues(info)) reportRefused(shown, metric, info);
       return;
     } catch (...) {
       // Every kind of failure gets the same line; its text is not shown.
@@ -47,16 +66,19 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
                  const std::string& key, MetricValue value, const DeliveryOptions& options) {
   // The metric, its request and the senders are built once, outside the attempts: a failure
   // there (memory running out, say) ends the run with a failure report instead of reading as
-  // failed sends. The metric goes once its request is built, so that a large value is held once.
+  // failed sends.
   std::vector<ZabbixMetric> metrics;
   metrics.emplace_back(zabbix_host, key, std::move(value));
   const std::string request = ZabbixSender::request(metrics);
+  // What a refusal names; the value itself goes once its request is built, so that a large one
+  // is held once.
+  const ZabbixMetric named(zabbix_host, key, std::string());
   std::vector<ZabbixMetric>().swap(metrics);
   // Independent servers each get the value, each with attempts of its own.
   for (zabbix::Target& target : zabbix::parseServerList(zabbix_server)) {
     const std::string shown = target.text;
     const ZabbixSender zbx(std::move(target), options.timeouts);
-    deliver(zbx, request, shown, options);
+    deliver(zbx, request, named, shown, options);
   }
 }
 

@@ -39,9 +39,11 @@ std::string ZabbixSender::request(const std::vector<ZabbixMetric>& metrics) {
   return zabbix::senderRequest(items);
 }
 
-void ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const { send(request(metrics)); }
+std::string ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
+  return send(request(metrics));
+}
 
-void ZabbixSender::send(const std::string& request) const {
+std::string ZabbixSender::send(const std::string& request) const {
   const std::vector<zabbix::Endpoint>& nodes = target_.nodes;
   if (nodes.empty()) {
     throw Failure(FailureKind::Delivery, "servidor não entendido: " + target_.text);
@@ -54,9 +56,9 @@ void ZabbixSender::send(const std::string& request) const {
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const std::size_t node = i == 0 ? active : (i <= active ? i - 1 : i);
     try {
-      sendTo(nodes[node], request);
+      std::string info = sendTo(nodes[node], request);
       active = node;
-      return;
+      return info;
     } catch (const Failure& failure) {
       failures += (failures.empty() ? "" : "; ") + failure.message();
     }
@@ -64,7 +66,7 @@ void ZabbixSender::send(const std::string& request) const {
   throw Failure(FailureKind::Delivery, failures);
 }
 
-void ZabbixSender::sendTo(const zabbix::Endpoint& node, const std::string& request) const {
+std::string ZabbixSender::sendTo(const zabbix::Endpoint& node, const std::string& request) const {
   using zabbix::Clock;
   zabbix::Connection connection =
       zabbix::Connection::open(node.host, node.port, Clock::now() + timeouts_.connect);
@@ -81,10 +83,12 @@ void ZabbixSender::sendTo(const zabbix::Endpoint& node, const std::string& reque
     }
     complete = reply.feed(std::string_view(buffer, n));
   }
-  if (!reply.success()) {
+  zabbix::Reply outcome = reply.reply();
+  if (!outcome.success) {
     throw Failure(FailureKind::Delivery,
                   "resposta de " + connection.peer() + ": " + reply.body().substr(0, 200));
   }
+  return std::move(outcome.info);
 }
 
 }  // namespace bm

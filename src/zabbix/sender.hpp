@@ -40,15 +40,16 @@ class ZabbixSender {
   explicit ZabbixSender(zabbix::Target target, SenderTimeouts timeouts = {});
 
   // One connection, one request with every metric, one reply. Completes when the server answers
-  // "success"; anything else (no connection, time-out, bad framing, "failed") fails with
-  // Delivery. With several nodes, it fails only when every node failed.
-  void send(const std::vector<ZabbixMetric>& metrics) const;
+  // "success", and gives the reply's "info" text ("processed: 1; failed: 0; ..."), which may
+  // say that values were refused; anything else (no connection, time-out, bad framing,
+  // "failed") fails with Delivery. With several nodes, it fails only when every node failed.
+  std::string send(const std::vector<ZabbixMetric>& metrics) const;
   // The same with the request already built (request()), so that retries do not build it again.
-  void send(const std::string& request) const;
+  std::string send(const std::string& request) const;
   static std::string request(const std::vector<ZabbixMetric>& metrics);
 
  private:
-  void sendTo(const zabbix::Endpoint& node, const std::string& request) const;
+  std::string sendTo(const zabbix::Endpoint& node, const std::string& request) const;
 
   zabbix::Target target_;
   SenderTimeouts timeouts_;

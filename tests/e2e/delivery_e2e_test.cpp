@@ -45,6 +45,22 @@ TEST(Delivery, DiscoveryDeliversTheDocumentThenPrintsOk) {
   EXPECT_EQ(requests[0], FakeZabbix::frame(senderData("Debug", "descobertaBackups", document)));
 }
 
+// A reply of "success" that counts the value as failed (an unknown host, say) is said once;
+// discovery still ends with OK and status 0.
+TEST(Delivery, AValueZabbixRefusesIsSaidAndTheReportGoesOn) {
+  TempDir tmp;
+  const std::string info = "processed: 0; failed: 1; total: 1; seconds spent: 0.000022";
+  FakeZabbix server(50, [&](int, const std::string&) {
+    return FakeZabbix::Answer{
+        FakeZabbix::frame(R"({"response":"success","info":")" + info + R"("})")};
+  });
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", tmp.path(), "127.0.0.50", "no-such-host"})),
+            expected(0,
+                     "Zabbix recusou o valor: 127.0.0.50 - host 'no-such-host', item "
+                     "'descobertaBackups': " +
+                         info + "\nOK\n"));
+}
+
 // One of the two tests that wait through real pauses: five of them, 25 seconds.
 TEST(Delivery, DiscoveryStillEndsWithOkAfterFiveFailedAttempts) {
   TempDir tmp;

@@ -172,6 +172,9 @@ TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
   const std::string badDate = directory("huawei-bad-date");
   makeFile(badDate + "/2024-03-05.cfg.ok");
   makeFile(badDate + "/2024-02-30.cfg.ok");
+  // A transfer's temporary file: its first field is empty.
+  const std::string partial = directory("huawei-partial");
+  makeFile(partial + "/.2026-12-08.cfg.core-a.zip.AbC123");
   const std::string dangling = directory("dangling");
   ASSERT_EQ(::symlink("/nonexistent", (dangling + "/sw1").c_str()), 0);
   const std::string huaweiDangling = directory("huawei-dangling");
@@ -186,8 +189,15 @@ TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
   const std::string readme =
       failureReport("NomeInvalido", "o nome 'README' não tem três campos separados por '.'", "scan",
                     "src/catalogue/scan.cpp");
-  const std::string badDay = failureReport(
-      "DataInvalida", "a data '2024-02-30' do host 'OK' não é uma data \"%Y-%m-%d\" válida",
+  const std::string badDay =
+      failureReport("DataInvalida",
+                    "a data '2024-02-30' do host 'OK' (arquivo '2024-02-30.cfg.ok') não é uma data "
+                    "\"%Y-%m-%d\" válida",
+                    "removerHostsDuplicados", "src/catalogue/duplicates.cpp");
+  const std::string partialDay = failureReport(
+      "DataInvalida",
+      "a data '' do host 'CFG' (arquivo '.2026-12-08.cfg.core-a.zip.AbC123') não é uma data "
+      "\"%Y-%m-%d\" válida",
       "removerHostsDuplicados", "src/catalogue/duplicates.cpp");
   const std::string statDangling =
       failureReport("ErroDoSistema", "stat " + dangling + "/sw1: No such file or directory",
@@ -207,6 +217,7 @@ TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
       {"coletarData", badName, expected(1, "", readme)},
       {"descobertaBackups", badDate, expected(1, "", badDay)},
       {"coletarData", badDate, expected(1, "", badDay)},
+      {"descobertaBackups", partial, expected(1, "", partialDay)},
       {"descobertaBackups", dangling, expected(1, "", statDangling)},
       {"coletarData", dangling, expected(1, "", statDangling)},
       {"descobertaBackups", huaweiDangling, expected(0, kDebugHeader + "SW1 2024-03-05\n")},

@@ -77,3 +77,19 @@ awk -F'|' -v before="$before" -v after="$after" '
     exit bad
   }' "$tmp/expected" "$tmp/landed" || fail "the ages in history are wrong"
 echo "every age landed: $(wc -l <"$tmp/landed") values"
+
+# Values the server refuses are said, one line each: a host it does not know, and an item it has
+# not discovered yet (the others of that run are taken, silently).
+refused() {  # refused HOST KEY: the line's pattern, the server's timing aside
+  printf "Zabbix recusou o valor: 127\\.0\\.0\\.1 - host '%s', item '%s': " "$1" "$2"
+  printf 'processed: 0; failed: 1; total: 1; seconds spent: [0-9.]+'
+}
+out=$("$agent" coletarData "$routers" 127.0.0.1 no-such-host)
+grep -Eqx "$(refused no-such-host 'ultimaModificacao\[ROUTER1\.CFG\]')" <<<"$out" &&
+  grep -Eqx "$(refused no-such-host 'ultimaModificacao\["SW\]1"\]')" <<<"$out" &&
+  [ "$(wc -l <<<"$out")" = 2 ] || fail "an unknown host's values: $out"
+touch "$routers/new-router"
+out=$("$agent" coletarData "$routers" 127.0.0.1 backups)
+grep -Eqx "$(refused backups 'ultimaModificacao\[NEW-ROUTER\]')" <<<"$out" ||
+  fail "an item not yet discovered: $out"
+echo "refused values said: $(wc -l <<<"$out") line for the new device"

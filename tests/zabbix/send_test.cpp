@@ -91,6 +91,22 @@ TEST(SendZabbix, RetryLineShowsTheServerAsTyped) {
   EXPECT_EQ(sendRecorded("2130706457").out, retryLine("2130706457", 1));
 }
 
+// "success" with values counted as failed: the server took the request and refused the value.
+// One line says so, naming the server, host, key and the server's words; no retry, no pause.
+TEST(SendZabbix, AValueTheServerRefusesIsReportedOnceWithoutRetry) {
+  const std::string refused = "processed: 0; failed: 1; total: 1; seconds spent: 0.000031";
+  FakeZabbix server(10, [&](int connection, const std::string&) {
+    if (connection == 1) return FakeZabbix::success();
+    return FakeZabbix::Answer{
+        FakeZabbix::frame(R"({"response":"success","info":")" + refused + R"("})")};
+  });
+  const Recorded r = sendRecorded("127.0.0.10", 2);
+  EXPECT_EQ(r.out,
+            "Zabbix recusou o valor: 127.0.0.10 - host 'HOST', item 'key': " + refused + "\n");
+  EXPECT_TRUE(r.pauses.empty());
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
 TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
   FakeZabbix first(26, [](int, const std::string&) { return FakeZabbix::success(); });
   FakeZabbix second(
