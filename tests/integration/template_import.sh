@@ -80,6 +80,12 @@ expect FRESH-ROUTER "$future" 0
 expect FUTURE-ROUTER "$future" 1
 expect OLD-ROUTER "$future" 0
 
+# Names that stay the same from day to day, and the age beside each problem.
+[ "$(sql "SELECT name FROM items WHERE key_ = 'ultimaModificacao[OLD-ROUTER]'")" = \
+  'Idade do backup de OLD-ROUTER' ] || fail "the item's name carries more than the device"
+[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 16 ] ||
+  fail "triggers without the age as operational data"
+
 problems=$(sql "SELECT name FROM problem ORDER BY name")
 expected_problems='Backup de FUTURE-ROUTER datado no futuro
 Backup de LATE-ROUTER com mais de 2d
