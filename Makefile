@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
 
-.PHONY: all deps deps-server build package package-check demo sandbox check test bench fuzz fuzz-build fuzz-short clean
+.PHONY: all deps deps-server build package package-check screenshots demo sandbox check test bench fuzz fuzz-build fuzz-short clean
 
 all: build
 
@@ -29,6 +29,10 @@ package: deps
 
 package-check:
 	@scripts/package-check
+
+# The README's screenshots of the sandbox's frontend (root; installs chromium).
+screenshots: build
+	@scripts/screenshots build/release/src/cli/backup-monitor
 
 # A private Zabbix server on 127.0.0.1:10052 with the examples delivered into it.
 sandbox: build
