@@ -1,67 +1,28 @@
 #include "reports/discovery_document.hpp"
 
+#include "base/json_escape.hpp"
 #include "base/utf8.hpp"
 
 namespace bm {
 namespace {
 
-void appendUnicodeEscape(std::string& out, char32_t unit) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += "\\u";
-  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
-}
-
 void appendEscaped(std::string& out, char32_t c) {
-  switch (c) {
-    case '"':
-      out += "\\\"";
-      return;
-    case '\\':
-      out += "\\\\";
-      return;
-    case '\n':
-      out += "\\n";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    case '\b':
-      out += "\\b";
-      return;
-    case '\f':
-      out += "\\f";
-      return;
-    default:
-      break;
-  }
-  if (c >= 0x20 && c < 0x7F) {
+  if (const std::string_view escape = json::shortEscape(c); !escape.empty()) {
+    out += escape;
+  } else if (c >= 0x20 && c < 0x7F) {
     out += static_cast<char>(c);
   } else if (c < 0x10000) {
-    appendUnicodeEscape(out, c);
+    json::appendUnicodeEscape(out, c);
   } else {
     const char32_t v = c - 0x10000;
-    appendUnicodeEscape(out, 0xD800 + (v >> 10));
-    appendUnicodeEscape(out, 0xDC00 + (v & 0x3FF));
+    json::appendUnicodeEscape(out, 0xD800 + (v >> 10));
+    json::appendUnicodeEscape(out, 0xDC00 + (v & 0x3FF));
   }
 }
 
 // What appendEscaped writes for c, in bytes.
 std::size_t escapedSize(char32_t c) {
-  switch (c) {
-    case '"':
-    case '\\':
-    case '\n':
-    case '\r':
-    case '\t':
-    case '\b':
-    case '\f':
-      return 2;
-    default:
-      break;
-  }
+  if (!json::shortEscape(c).empty()) return 2;
   if (c >= 0x20 && c < 0x7F) return 1;
   return c < 0x10000 ? 6 : 12;
 }

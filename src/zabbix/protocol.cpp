@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/failure.hpp"
+#include "base/json_escape.hpp"
 
 namespace bm::zabbix {
 namespace {
@@ -56,43 +57,15 @@ class JsonText {
 
  private:
   static std::size_t escapeSize(unsigned char c) {
-    if (c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r') {
-      return 2;
-    }
+    if (!json::shortEscape(c).empty()) return 2;
     return c < 0x20 ? 6 : 1;
   }
 
   static void appendEscaped(std::string& out, unsigned char c) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        return;
-      case '\\':
-        out += "\\\\";
-        return;
-      case '\b':
-        out += "\\b";
-        return;
-      case '\t':
-        out += "\\t";
-        return;
-      case '\n':
-        out += "\\n";
-        return;
-      case '\f':
-        out += "\\f";
-        return;
-      case '\r':
-        out += "\\r";
-        return;
-      default:
-        break;
-    }
-    if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
+    if (const std::string_view escape = json::shortEscape(c); !escape.empty()) {
+      out += escape;
+    } else if (c < 0x20) {
+      json::appendUnicodeEscape(out, c);
     } else {
       out += static_cast<char>(c);
     }

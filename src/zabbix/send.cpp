@@ -32,18 +32,19 @@ bool refusesValues(std::string_view info) {
 // Says that the server took the request but refused the value. The unknown host, the item that
 // does not exist yet, the host that accepts only encrypted connections are told apart by nobody
 // but the operator: no retry can mend them.
-void reportRefused(const std::string& shown, const ZabbixMetric& metric, const std::string& info) {
-  console::line("Zabbix recusou o valor: " + shown + " - host " + quotedText(metric.item().host) +
-                ", item " + quotedText(metric.item().key) + ": " + visibleText(info));
+void reportRefused(const std::string& shown, const std::string& host, const std::string& key,
+                   const std::string& info) {
+  console::line("Zabbix recusou o valor: " + shown + " - host " + quotedText(host) + ", item " +
+                quotedText(key) + ": " + visibleText(info));
   console::flush();
 }
 
-void deliver(const ZabbixSender& zbx, const std::string& request, const ZabbixMetric& metric,
-             const std::string& shown, const DeliveryOptions& options) {
+void deliver(const ZabbixSender& zbx, const std::string& request, const std::string& host,
+             const std::string& key, const std::string& shown, const DeliveryOptions& options) {
   for (int i = 0; i < kAttempts; ++i) {
     try {
       const std::string info = zbx.send(request);
-      if (refusesValues(info)) reportRefused(shown, metric, info);
+      if (refusesValues(info)) reportRefused(shown, host, key, info);
       return;
     } catch (...) {
       // Every kind of failure gets the same line; its text is not shown.
@@ -70,15 +71,13 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
   std::vector<ZabbixMetric> metrics;
   metrics.emplace_back(zabbix_host, key, std::move(value));
   const std::string request = ZabbixSender::request(metrics);
-  // What a refusal names; the value itself goes once its request is built, so that a large one
-  // is held once.
-  const ZabbixMetric named(zabbix_host, key, std::string());
+  // The metric goes once its request is built, so that a large value is held once.
   std::vector<ZabbixMetric>().swap(metrics);
   // Independent servers each get the value, each with attempts of its own.
   for (zabbix::Target& target : zabbix::parseServerList(zabbix_server)) {
     const std::string shown = target.text;
     const ZabbixSender zbx(std::move(target), options.timeouts);
-    deliver(zbx, request, named, shown, options);
+    deliver(zbx, request, zabbix_host, key, shown, options);
   }
 }
 
