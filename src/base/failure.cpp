@@ -27,6 +27,8 @@ const char* kindName(FailureKind kind) {
       return "DataInvalida";
     case FailureKind::Delivery:
       return "FalhaDeEntrega";
+    case FailureKind::Configuration:
+      return "ConfiguracaoInvalida";
   }
   return "Falha";
 }

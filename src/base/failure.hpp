@@ -14,6 +14,7 @@ enum class FailureKind {
   BadName,          // a backup file name without the expected fields
   BadDate,          // a backup date that is not a calendar day
   Delivery,         // a send to Zabbix that did not complete
+  Configuration,    // a setting from the environment that cannot be used
 };
 
 // Where a failure arose, taken from the throwing call site.

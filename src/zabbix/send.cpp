@@ -5,6 +5,7 @@
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
+#include "zabbix/tls.hpp"
 
 namespace bm {
 namespace {
@@ -65,9 +66,10 @@ void deliver(const ZabbixSender& zbx, const std::string& request, const std::str
 
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                  const std::string& key, MetricValue value, const DeliveryOptions& options) {
-  // The metric, its request and the senders are built once, outside the attempts: a failure
-  // there (memory running out, say) ends the run with a failure report instead of reading as
-  // failed sends.
+  // The metric, its request, the encryption and the senders are built once, outside the
+  // attempts: a failure there (a key file that cannot be read, memory running out) ends the run
+  // with a failure report before anything is sent, instead of reading as failed sends.
+  const zabbix::TlsContext* tls = options.tls != nullptr ? options.tls : zabbix::environmentTls();
   std::vector<ZabbixMetric> metrics;
   metrics.emplace_back(zabbix_host, key, std::move(value));
   const std::string request = ZabbixSender::request(metrics);
@@ -76,7 +78,7 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
   // Independent servers each get the value, each with attempts of its own.
   for (zabbix::Target& target : zabbix::parseServerList(zabbix_server)) {
     const std::string shown = target.text;
-    const ZabbixSender zbx(std::move(target), options.timeouts);
+    const ZabbixSender zbx(std::move(target), options.timeouts, tls);
     deliver(zbx, request, zabbix_host, key, shown, options);
   }
 }

@@ -5,6 +5,7 @@
 #include "base/failure.hpp"
 #include "base/number_text.hpp"
 #include "zabbix/connection.hpp"
+#include "zabbix/tls.hpp"
 
 namespace bm {
 namespace {
@@ -20,17 +21,43 @@ std::map<std::string, std::size_t>& activeNodes() {
   return nodes;
 }
 
+// One request and its reply over a plain connection or a TLS session; the "info" of a success.
+template <typename Stream>
+std::string exchange(Stream& stream, const std::string& request,
+                     zabbix::Clock::time_point deadline) {
+  stream.sendAll(request, deadline);
+  zabbix::ReplyReader reply(stream.peer());
+  char buffer[4096];
+  for (bool complete = false; !complete;) {
+    const std::size_t n = stream.receiveSome(buffer, sizeof buffer, deadline);
+    if (n == 0) {
+      throw Failure(FailureKind::Delivery, "recv " + stream.peer() + ": conexão fechada após " +
+                                               std::to_string(reply.received()) +
+                                               " bytes da resposta");
+    }
+    complete = reply.feed(std::string_view(buffer, n));
+  }
+  zabbix::Reply outcome = reply.reply();
+  if (!outcome.success) {
+    throw Failure(FailureKind::Delivery,
+                  "resposta de " + stream.peer() + ": " + reply.body().substr(0, 200));
+  }
+  return std::move(outcome.info);
+}
+
 }  // namespace
 
 // The value is moved, not copied: a discovery document may be many megabytes.
 ZabbixMetric::ZabbixMetric(std::string host, std::string key, MetricValue value)
     : item_{std::move(host), std::move(key), valueText(std::move(value))} {}
 
-ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts)
-    : target_{server, {{server, port}}}, timeouts_(timeouts) {}
+ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts,
+                           const zabbix::TlsContext* tls)
+    : target_{server, {{server, port}}}, timeouts_(timeouts), tls_(tls) {}
 
-ZabbixSender::ZabbixSender(zabbix::Target target, SenderTimeouts timeouts)
-    : target_(std::move(target)), timeouts_(timeouts) {}
+ZabbixSender::ZabbixSender(zabbix::Target target, SenderTimeouts timeouts,
+                           const zabbix::TlsContext* tls)
+    : target_(std::move(target)), timeouts_(timeouts), tls_(tls) {}
 
 std::string ZabbixSender::request(const std::vector<ZabbixMetric>& metrics) {
   std::vector<const zabbix::Item*> items;
@@ -68,27 +95,11 @@ std::string ZabbixSender::send(const std::string& request) const {
 
 std::string ZabbixSender::sendTo(const zabbix::Endpoint& node, const std::string& request) const {
   using zabbix::Clock;
-  zabbix::Connection connection =
-      zabbix::Connection::open(node.host, node.port, Clock::now() + timeouts_.connect);
-  const Clock::time_point deadline = Clock::now() + timeouts_.reply;
-  connection.sendAll(request, deadline);
-  zabbix::ReplyReader reply(connection.peer());
-  char buffer[4096];
-  for (bool complete = false; !complete;) {
-    const std::size_t n = connection.receiveSome(buffer, sizeof buffer, deadline);
-    if (n == 0) {
-      throw Failure(FailureKind::Delivery, "recv " + connection.peer() + ": conexão fechada após " +
-                                               std::to_string(reply.received()) +
-                                               " bytes da resposta");
-    }
-    complete = reply.feed(std::string_view(buffer, n));
-  }
-  zabbix::Reply outcome = reply.reply();
-  if (!outcome.success) {
-    throw Failure(FailureKind::Delivery,
-                  "resposta de " + connection.peer() + ": " + reply.body().substr(0, 200));
-  }
-  return std::move(outcome.info);
+  const Clock::time_point connected = Clock::now() + timeouts_.connect;
+  zabbix::Connection connection = zabbix::Connection::open(node.host, node.port, connected);
+  if (tls_ == nullptr) return exchange(connection, request, Clock::now() + timeouts_.reply);
+  zabbix::TlsSession session(*tls_, connection, connected);
+  return exchange(session, request, Clock::now() + timeouts_.reply);
 }
 
 }  // namespace bm

@@ -9,6 +9,9 @@
 #include "zabbix/server_list.hpp"
 
 namespace bm {
+namespace zabbix {
+class TlsContext;
+}
 
 // A value as a report hands it over: the discovery document, or an age in seconds.
 using MetricValue = std::variant<std::string, double>;
@@ -26,7 +29,7 @@ class ZabbixMetric {
 
 // How long a send may wait: a server that never answers costs one failed attempt, never a hang.
 struct SenderTimeouts {
-  std::chrono::milliseconds connect{10000};  // to have a connection
+  std::chrono::milliseconds connect{10000};  // to have a connection, handshake included
   std::chrono::milliseconds reply{30000};    // from then on, to have the whole reply
 };
 
@@ -34,10 +37,13 @@ struct SenderTimeouts {
 // HA cluster.
 class ZabbixSender {
  public:
-  ZabbixSender(std::string server, int port, SenderTimeouts timeouts = {});
+  // With a TLS context, every connection is encrypted with it; without one, plain.
+  ZabbixSender(std::string server, int port, SenderTimeouts timeouts = {},
+               const zabbix::TlsContext* tls = nullptr);
   // Nodes are tried in turn, the one that last took a value in this run first; a target without
   // nodes (a server text that could not be read) fails every send.
-  explicit ZabbixSender(zabbix::Target target, SenderTimeouts timeouts = {});
+  explicit ZabbixSender(zabbix::Target target, SenderTimeouts timeouts = {},
+                        const zabbix::TlsContext* tls = nullptr);
 
   // One connection, one request with every metric, one reply. Completes when the server answers
   // "success", and gives the reply's "info" text ("processed: 1; failed: 0; ..."), which may
@@ -53,6 +59,7 @@ class ZabbixSender {
 
   zabbix::Target target_;
   SenderTimeouts timeouts_;
+  const zabbix::TlsContext* tls_;
 };
 
 }  // namespace bm

@@ -1,0 +1,396 @@
+#include "zabbix/tls.hpp"
+
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/failure.hpp"
+#include "base/fd.hpp"
+#include "base/utf8.hpp"
+
+namespace bm::zabbix {
+namespace {
+
+// Zabbix's own choices, which every Zabbix build accepts (TLS 1.3 keeps OpenSSL's suites).
+constexpr const char* kPskCiphers = "kECDHEPSK+AES128:kPSK+AES128";
+constexpr const char* kCertificateCiphers = "EECDH+aRSA+AES128:RSA+aRSA+AES128";
+constexpr std::size_t kMaxIdentity = 128;
+constexpr std::size_t kMinKeyDigits = 32;
+constexpr std::size_t kMaxKeyDigits = 512;
+constexpr std::size_t kMaxKeyFile = 4096;
+// One TLS record's worth of plaintext or ciphertext at a time.
+constexpr std::size_t kChunk = 16384;
+
+[[noreturn]] void misconfigured(const std::string& variable, const std::string& problem,
+                                const char* function = __builtin_FUNCTION(),
+                                const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  throw Failure(FailureKind::Configuration, variable + ": " + problem, function, file, line);
+}
+
+// What OpenSSL said last, with its queue emptied.
+std::string opensslReason() {
+  unsigned long last = 0;
+  while (const unsigned long error = ERR_get_error()) last = error;
+  const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
+  return reason != nullptr ? reason : "erro desconhecido do OpenSSL";
+}
+
+bool validUtf8(std::string_view text) {
+  std::string again;
+  for (std::size_t i = 0; i < text.size();) utf8::append(again, utf8::next(text, i));
+  return again == text;
+}
+
+// A file named by a variable, opened without blocking (a FIFO must not wedge the run) and
+// refused unless it is a regular file.
+Fd openRegular(const std::string& variable, const std::string& path, struct stat& status) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+    misconfigured(variable, quotedText(path) + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(status.st_mode)) misconfigured(variable, quotedText(path) + ": não é um arquivo");
+  return fd;
+}
+
+void checkReadable(const std::string& variable, const std::string& path) {
+  struct stat status {};
+  openRegular(variable, path, status);
+}
+
+std::string octalMode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Holds bytes of key material and wipes them however the scope ends.
+class Wiped {
+ public:
+  Wiped(void* data, std::size_t size) : data_(data), size_(size) {}
+  ~Wiped() { OPENSSL_cleanse(data_, size_); }
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+
+ private:
+  void* data_;
+  std::size_t size_;
+};
+
+struct Variable {
+  const char* name;
+  std::string TlsSettings::*field;
+  TlsSettings::Mode mode;  // the only mode that uses it
+  bool required;           // by that mode
+};
+
+constexpr Variable kVariables[] = {
+    {"ZBX_TLSPSKIDENTITY", &TlsSettings::pskIdentity, TlsSettings::Mode::Psk, true},
+    {"ZBX_TLSPSKFILE", &TlsSettings::pskFile, TlsSettings::Mode::Psk, true},
+    {"ZBX_TLSCAFILE", &TlsSettings::caFile, TlsSettings::Mode::Certificate, true},
+    {"ZBX_TLSCRLFILE", &TlsSettings::crlFile, TlsSettings::Mode::Certificate, false},
+    {"ZBX_TLSCERTFILE", &TlsSettings::certFile, TlsSettings::Mode::Certificate, true},
+    {"ZBX_TLSKEYFILE", &TlsSettings::keyFile, TlsSettings::Mode::Certificate, true},
+    {"ZBX_TLSSERVERCERTISSUER", &TlsSettings::serverIssuer, TlsSettings::Mode::Certificate, false},
+    {"ZBX_TLSSERVERCERTSUBJECT", &TlsSettings::serverSubject, TlsSettings::Mode::Certificate,
+     false},
+};
+
+const char* modeName(TlsSettings::Mode mode) {
+  return mode == TlsSettings::Mode::Psk ? "psk" : "cert";
+}
+
+TlsSettings::Mode readMode(const std::string& text) {
+  if (text.empty() || text == "unencrypted") return TlsSettings::Mode::Unencrypted;
+  if (text == "psk") return TlsSettings::Mode::Psk;
+  if (text == "cert") return TlsSettings::Mode::Certificate;
+  misconfigured("ZBX_TLSCONNECT",
+                "valor " + quotedText(text) + " desconhecido; use unencrypted, psk ou cert");
+}
+
+std::string nameText(X509_NAME* name) {
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
+  // The form Zabbix compares issuers and subjects in: RFC 4514, most specific part first.
+  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0) {
+    return {};
+  }
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(std::max(size, 0L)));
+}
+
+int refusePassphrase(char*, int, int, void*) { return 0; }
+
+}  // namespace
+
+TlsSettings readTlsSettings(const std::function<const char*(const char*)>& lookup) {
+  const auto value = [&](const char* name) {
+    const char* text = lookup(name);
+    return std::string(text != nullptr ? text : "");
+  };
+  TlsSettings settings;
+  settings.mode = readMode(value("ZBX_TLSCONNECT"));
+  for (const Variable& variable : kVariables) {
+    std::string text = value(variable.name);
+    if (!text.empty() && settings.mode != variable.mode) {
+      misconfigured(variable.name,
+                    std::string("definida, mas ZBX_TLSCONNECT não é ") + modeName(variable.mode));
+    }
+    if (text.empty() && settings.mode == variable.mode && variable.required) {
+      misconfigured(variable.name,
+                    std::string("obrigatória com ZBX_TLSCONNECT=") + modeName(variable.mode));
+    }
+    settings.*variable.field = std::move(text);
+  }
+  if (settings.pskIdentity.size() > kMaxIdentity) {
+    misconfigured("ZBX_TLSPSKIDENTITY", "mais de " + std::to_string(kMaxIdentity) + " bytes");
+  }
+  if (!validUtf8(settings.pskIdentity)) misconfigured("ZBX_TLSPSKIDENTITY", "não é UTF-8 válido");
+  return settings;
+}
+
+void TlsContext::ContextDeleter::operator()(ssl_ctx_st* context) const { SSL_CTX_free(context); }
+
+TlsContext::TlsContext(const TlsSettings& settings) : settings_(settings) {
+  context_.reset(SSL_CTX_new(TLS_client_method()));
+  if (!context_ || SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION) != 1) {
+    throw Failure(FailureKind::System, "SSL_CTX_new: " + opensslReason());
+  }
+  // An encrypted key file must fail to load, not stop the run at a passphrase prompt.
+  SSL_CTX_set_default_passwd_cb(context_.get(), &refusePassphrase);
+  SSL_CTX_set_app_data(context_.get(), this);
+  if (settings_.mode == TlsSettings::Mode::Psk) {
+    loadPsk();
+  } else {
+    loadCertificates();
+  }
+}
+
+TlsContext::~TlsContext() { OPENSSL_cleanse(key_.data(), key_.size()); }
+
+// The key file holds the key as hex digits on its first line. Like ssh with its keys, a file
+// that every user may read is refused: the key would no longer be a secret.
+void TlsContext::loadPsk() {
+  const std::string& path = settings_.pskFile;
+  struct stat status {};
+  const Fd fd = openRegular("ZBX_TLSPSKFILE", path, status);
+  if ((status.st_mode & S_IRWXO) != 0) {
+    misconfigured("ZBX_TLSPSKFILE", quotedText(path) + ": acessível a todos os usuários (modo " +
+                                        octalMode(status.st_mode) + "); use chmod o-rwx");
+  }
+  char text[kMaxKeyFile + 1];
+  const Wiped wipeText(text, sizeof text);
+  std::size_t size = 0;
+  while (size < sizeof text) {
+    const ssize_t n = ::read(fd.get(), text + size, sizeof text - size);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) misconfigured("ZBX_TLSPSKFILE", quotedText(path) + ": " + std::strerror(errno));
+    size += static_cast<std::size_t>(n);
+  }
+  if (size > kMaxKeyFile) {
+    misconfigured("ZBX_TLSPSKFILE",
+                  quotedText(path) + ": mais de " + std::to_string(kMaxKeyFile) + " bytes");
+  }
+  std::size_t digits = 0;
+  while (digits < size && hexValue(text[digits]) >= 0) ++digits;
+  // Only the line's end (and blanks) may follow the digits.
+  if (std::any_of(text + digits, text + size, [](char c) { return std::strchr(" \t\r\n", c) == nullptr; }) ||
+      digits == 0) {
+    misconfigured("ZBX_TLSPSKFILE", quotedText(path) + ": a chave não está em hexadecimal");
+  }
+  if (digits < kMinKeyDigits || digits > kMaxKeyDigits || digits % 2 != 0) {
+    misconfigured("ZBX_TLSPSKFILE", quotedText(path) + ": a chave tem " + std::to_string(digits) +
+                                        " dígitos hexadecimais; são precisos de 32 a 512, em "
+                                        "número par");
+  }
+  key_.reserve(kMaxKeyDigits / 2);  // no reallocation leaves a copy behind
+  for (std::size_t i = 0; i < digits; i += 2) {
+    key_ += static_cast<char>(hexValue(text[i]) * 16 + hexValue(text[i + 1]));
+  }
+  SSL_CTX_set_psk_client_callback(context_.get(), &TlsContext::pskCallback);
+  if (SSL_CTX_set_cipher_list(context_.get(), kPskCiphers) != 1) {
+    throw Failure(FailureKind::System, "SSL_CTX_set_cipher_list: " + opensslReason());
+  }
+}
+
+unsigned int TlsContext::pskCallback(ssl_st* ssl, const char*, char* identity,
+                                     unsigned int maxIdentity, unsigned char* psk,
+                                     unsigned int maxPsk) {
+  const auto* self =
+      static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  const std::string& name = self->settings_.pskIdentity;
+  const std::string& key = self->key_;
+  if (name.size() + 1 > maxIdentity || key.size() > maxPsk) return 0;
+  std::memcpy(identity, name.c_str(), name.size() + 1);
+  std::memcpy(psk, key.data(), key.size());
+  return static_cast<unsigned int>(key.size());
+}
+
+// The server's certificate must chain to the CA file (and not be revoked, with a CRL file); no
+// host name is checked, as Zabbix checks none: issuer and subject, when given, stand for it.
+void TlsContext::loadCertificates() {
+  SSL_CTX* context = context_.get();
+  checkReadable("ZBX_TLSCAFILE", settings_.caFile);
+  if (SSL_CTX_load_verify_locations(context, settings_.caFile.c_str(), nullptr) != 1) {
+    misconfigured("ZBX_TLSCAFILE", quotedText(settings_.caFile) + ": " + opensslReason());
+  }
+  if (!settings_.crlFile.empty()) {
+    checkReadable("ZBX_TLSCRLFILE", settings_.crlFile);
+    X509_STORE* store = SSL_CTX_get_cert_store(context);
+    X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_file());
+    if (lookup == nullptr ||
+        X509_load_crl_file(lookup, settings_.crlFile.c_str(), X509_FILETYPE_PEM) <= 0) {
+      misconfigured("ZBX_TLSCRLFILE", quotedText(settings_.crlFile) + ": " + opensslReason());
+    }
+    X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+  }
+  checkReadable("ZBX_TLSCERTFILE", settings_.certFile);
+  if (SSL_CTX_use_certificate_chain_file(context, settings_.certFile.c_str()) != 1) {
+    misconfigured("ZBX_TLSCERTFILE", quotedText(settings_.certFile) + ": " + opensslReason());
+  }
+  checkReadable("ZBX_TLSKEYFILE", settings_.keyFile);
+  if (SSL_CTX_use_PrivateKey_file(context, settings_.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    misconfigured("ZBX_TLSKEYFILE", quotedText(settings_.keyFile) + ": " + opensslReason());
+  }
+  if (SSL_CTX_check_private_key(context) != 1) {
+    ERR_clear_error();
+    misconfigured("ZBX_TLSKEYFILE", quotedText(settings_.keyFile) +
+                                        ": a chave não é a do certificado de ZBX_TLSCERTFILE");
+  }
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  if (SSL_CTX_set_cipher_list(context, kCertificateCiphers) != 1) {
+    throw Failure(FailureKind::System, "SSL_CTX_set_cipher_list: " + opensslReason());
+  }
+}
+
+const TlsContext* environmentTls() {
+  static const std::unique_ptr<const TlsContext> context = [] {
+    const TlsSettings settings = readTlsSettings(&std::getenv);
+    return settings.mode == TlsSettings::Mode::Unencrypted
+               ? nullptr
+               : std::make_unique<const TlsContext>(settings);
+  }();
+  return context.get();
+}
+
+void TlsSession::SessionDeleter::operator()(ssl_st* ssl) const { SSL_free(ssl); }
+
+// The session reads and writes memory buffers; the bytes cross the connection here, under its
+// deadlines, so that a server that stalls mid-handshake costs a time-out like any other.
+TlsSession::TlsSession(const TlsContext& context, Connection& connection,
+                       Clock::time_point deadline)
+    : connection_(connection), ssl_(SSL_new(context.get())) {
+  BIO* in = BIO_new(BIO_s_mem());
+  BIO* out = BIO_new(BIO_s_mem());
+  if (!ssl_ || in == nullptr || out == nullptr) {
+    BIO_free(in);
+    BIO_free(out);
+    throw Failure(FailureKind::Delivery, "TLS " + peer() + ": " + opensslReason());
+  }
+  BIO_set_mem_eof_return(in, -1);  // no bytes yet is "wait", not the end
+  SSL_set_bio(ssl_.get(), in, out);
+  SSL_set_connect_state(ssl_.get());
+  for (;;) {
+    ERR_clear_error();
+    const int result = SSL_do_handshake(ssl_.get());
+    flush(deadline);  // the handshake's next flight, or the alert that ends it
+    if (result == 1) break;
+    if (SSL_get_error(ssl_.get(), result) != SSL_ERROR_WANT_READ) fail("handshake", result);
+    if (!fill(deadline)) {
+      throw Failure(FailureKind::Delivery, "TLS " + peer() + ": conexão fechada no handshake");
+    }
+  }
+  checkServerCertificate(context.settings());
+}
+
+TlsSession::~TlsSession() = default;
+
+void TlsSession::checkServerCertificate(const TlsSettings& settings) {
+  if (settings.mode != TlsSettings::Mode::Certificate) return;
+  X509* certificate = SSL_get0_peer_certificate(ssl_.get());
+  if (certificate == nullptr) {
+    throw Failure(FailureKind::Delivery, "TLS " + peer() + ": o servidor não mostrou certificado");
+  }
+  const auto check = [&](const std::string& wanted, X509_NAME* name, const char* what) {
+    if (wanted.empty()) return;
+    const std::string found = nameText(name);
+    if (found != wanted) {
+      throw Failure(FailureKind::Delivery, "TLS " + peer() + ": " + what + " do certificado é " +
+                                               quotedText(found) + ", não " + quotedText(wanted));
+    }
+  };
+  check(settings.serverIssuer, X509_get_issuer_name(certificate), "o emissor");
+  check(settings.serverSubject, X509_get_subject_name(certificate), "o sujeito");
+}
+
+void TlsSession::fail(const char* operation, int result) {
+  const int error = SSL_get_error(ssl_.get(), result);
+  std::string reason = opensslReason();
+  if (error == SSL_ERROR_SSL && SSL_get_verify_result(ssl_.get()) != X509_V_OK) {
+    reason = X509_verify_cert_error_string(SSL_get_verify_result(ssl_.get()));
+  }
+  throw Failure(FailureKind::Delivery,
+                std::string("TLS ") + operation + " " + peer() + ": " + reason);
+}
+
+void TlsSession::flush(Clock::time_point deadline) {
+  char buffer[kChunk];
+  for (;;) {
+    const int n = BIO_read(SSL_get_wbio(ssl_.get()), buffer, sizeof buffer);
+    if (n <= 0) return;
+    connection_.sendAll(std::string_view(buffer, static_cast<std::size_t>(n)), deadline);
+  }
+}
+
+bool TlsSession::fill(Clock::time_point deadline) {
+  char buffer[kChunk];
+  const std::size_t n = connection_.receiveSome(buffer, sizeof buffer, deadline);
+  if (n == 0) return false;
+  if (BIO_write(SSL_get_rbio(ssl_.get()), buffer, static_cast<int>(n)) != static_cast<int>(n)) {
+    throw Failure(FailureKind::Delivery, "TLS " + peer() + ": " + opensslReason());
+  }
+  return true;
+}
+
+void TlsSession::sendAll(std::string_view bytes, Clock::time_point deadline) {
+  while (!bytes.empty()) {
+    ERR_clear_error();
+    std::size_t written = 0;
+    const int result =
+        SSL_write_ex(ssl_.get(), bytes.data(), std::min(bytes.size(), kChunk), &written);
+    if (result != 1) fail("send", result);
+    flush(deadline);
+    bytes.remove_prefix(written);
+  }
+}
+
+std::size_t TlsSession::receiveSome(char* out, std::size_t size, Clock::time_point deadline) {
+  for (;;) {
+    ERR_clear_error();
+    std::size_t n = 0;
+    const int result = SSL_read_ex(ssl_.get(), out, size, &n);
+    if (result == 1) return n;
+    const int error = SSL_get_error(ssl_.get(), result);
+    if (error == SSL_ERROR_ZERO_RETURN) return 0;
+    if (error != SSL_ERROR_WANT_READ) fail("recv", result);
+    flush(deadline);
+    if (!fill(deadline)) return 0;
+  }
+}
+
+}  // namespace bm::zabbix

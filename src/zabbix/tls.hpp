@@ -1,0 +1,95 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "zabbix/connection.hpp"
+
+struct ssl_ctx_st;
+struct ssl_st;
+
+namespace bm::zabbix {
+
+// Encryption toward the server, chosen by the variables Zabbix's own container images use, so
+// that cron lines, systemd units and launched children carry it alike.
+struct TlsSettings {
+  enum class Mode { Unencrypted, Psk, Certificate };
+  Mode mode = Mode::Unencrypted;
+  std::string pskIdentity;    // ZBX_TLSPSKIDENTITY
+  std::string pskFile;        // ZBX_TLSPSKFILE
+  std::string caFile;         // ZBX_TLSCAFILE
+  std::string crlFile;        // ZBX_TLSCRLFILE
+  std::string certFile;       // ZBX_TLSCERTFILE
+  std::string keyFile;        // ZBX_TLSKEYFILE
+  std::string serverIssuer;   // ZBX_TLSSERVERCERTISSUER
+  std::string serverSubject;  // ZBX_TLSSERVERCERTSUBJECT
+};
+
+// Reads the ZBX_TLS* variables through lookup (getenv, in the program); an empty variable is an
+// unset one. Fails with Configuration on an unknown mode, a variable the mode needs and lacks,
+// and one it does not use: a key given without the mode that uses it would otherwise go
+// unused while the server drops every plain value.
+TlsSettings readTlsSettings(const std::function<const char*(const char*)>& lookup);
+
+// The keys and certificates of a run, loaded and checked once. Fails with Configuration, naming
+// the variable and the problem, never the key.
+class TlsContext {
+ public:
+  explicit TlsContext(const TlsSettings& settings);
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
+
+  ssl_ctx_st* get() const { return context_.get(); }
+  const TlsSettings& settings() const { return settings_; }
+
+ private:
+  struct ContextDeleter {
+    void operator()(ssl_ctx_st* context) const;
+  };
+  void loadPsk();
+  void loadCertificates();
+  static unsigned int pskCallback(ssl_st* ssl, const char* hint, char* identity,
+                                  unsigned int maxIdentity, unsigned char* psk,
+                                  unsigned int maxPsk);
+
+  TlsSettings settings_;
+  std::unique_ptr<ssl_ctx_st, ContextDeleter> context_;
+  std::string key_;  // the PSK's bytes, wiped by the destructor
+};
+
+// The run's context as the environment asks for it, loaded on first use; nullptr when
+// unencrypted.
+const TlsContext* environmentTls();
+
+// A TLS session over a connection: the handshake happens in the constructor, before the deadline,
+// and its failure (or a server certificate whose issuer or subject does not match) fails with
+// Delivery, like a refused connection. Records pass through the connection's own deadlines.
+class TlsSession {
+ public:
+  TlsSession(const TlsContext& context, Connection& connection, Clock::time_point deadline);
+  ~TlsSession();
+  TlsSession(const TlsSession&) = delete;
+  TlsSession& operator=(const TlsSession&) = delete;
+
+  void sendAll(std::string_view bytes, Clock::time_point deadline);
+  // As Connection::receiveSome: 0 once the server has closed.
+  std::size_t receiveSome(char* out, std::size_t size, Clock::time_point deadline);
+  const std::string& peer() const { return connection_.peer(); }
+
+ private:
+  void flush(Clock::time_point deadline);
+  bool fill(Clock::time_point deadline);
+  void checkServerCertificate(const TlsSettings& settings);
+  [[noreturn]] void fail(const char* operation, int result);
+
+  struct SessionDeleter {
+    void operator()(ssl_st* ssl) const;
+  };
+  Connection& connection_;
+  std::unique_ptr<ssl_st, SessionDeleter> ssl_;
+};
+
+}  // namespace bm::zabbix
