@@ -35,12 +35,21 @@ constexpr std::size_t kChunk = 16384;
   throw Failure(FailureKind::Configuration, variable + ": " + problem, function, file, line);
 }
 
-// What OpenSSL said last, with its queue emptied.
+// What OpenSSL said first (the cause; later entries only say where it went up), with its queue
+// emptied.
 std::string opensslReason() {
-  unsigned long last = 0;
-  while (const unsigned long error = ERR_get_error()) last = error;
-  const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
+  const unsigned long first = ERR_get_error();
+  ERR_clear_error();
+  const char* reason = first != 0 ? ERR_reason_error_string(first) : nullptr;
   return reason != nullptr ? reason : "erro desconhecido do OpenSSL";
+}
+
+// A file OpenSSL could not load: what it should hold, then OpenSSL's reason.
+[[noreturn]] void unusable(const char* variable, const std::string& path, const char* problem,
+                           const char* function = __builtin_FUNCTION(),
+                           const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  misconfigured(variable, quotedText(path) + ": " + problem + " (" + opensslReason() + ")",
+                function, file, line);
 }
 
 bool validUtf8(std::string_view text) {
@@ -247,7 +256,7 @@ void TlsContext::loadCertificates() {
   SSL_CTX* context = context_.get();
   checkReadable("ZBX_TLSCAFILE", settings_.caFile);
   if (SSL_CTX_load_verify_locations(context, settings_.caFile.c_str(), nullptr) != 1) {
-    misconfigured("ZBX_TLSCAFILE", quotedText(settings_.caFile) + ": " + opensslReason());
+    unusable("ZBX_TLSCAFILE", settings_.caFile, "não contém certificados PEM");
   }
   if (!settings_.crlFile.empty()) {
     checkReadable("ZBX_TLSCRLFILE", settings_.crlFile);
@@ -255,22 +264,22 @@ void TlsContext::loadCertificates() {
     X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_file());
     if (lookup == nullptr ||
         X509_load_crl_file(lookup, settings_.crlFile.c_str(), X509_FILETYPE_PEM) <= 0) {
-      misconfigured("ZBX_TLSCRLFILE", quotedText(settings_.crlFile) + ": " + opensslReason());
+      unusable("ZBX_TLSCRLFILE", settings_.crlFile, "não contém uma CRL PEM");
     }
     X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
   }
   checkReadable("ZBX_TLSCERTFILE", settings_.certFile);
   if (SSL_CTX_use_certificate_chain_file(context, settings_.certFile.c_str()) != 1) {
-    misconfigured("ZBX_TLSCERTFILE", quotedText(settings_.certFile) + ": " + opensslReason());
+    unusable("ZBX_TLSCERTFILE", settings_.certFile, "não contém um certificado PEM");
   }
   checkReadable("ZBX_TLSKEYFILE", settings_.keyFile);
   if (SSL_CTX_use_PrivateKey_file(context, settings_.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
-    misconfigured("ZBX_TLSKEYFILE", quotedText(settings_.keyFile) + ": " + opensslReason());
-  }
-  if (SSL_CTX_check_private_key(context) != 1) {
-    ERR_clear_error();
-    misconfigured("ZBX_TLSKEYFILE", quotedText(settings_.keyFile) +
-                                        ": a chave não é a do certificado de ZBX_TLSCERTFILE");
+    if (ERR_GET_REASON(ERR_peek_error()) == X509_R_KEY_VALUES_MISMATCH) {
+      ERR_clear_error();
+      misconfigured("ZBX_TLSKEYFILE", quotedText(settings_.keyFile) +
+                                          ": a chave não é a do certificado de ZBX_TLSCERTFILE");
+    }
+    unusable("ZBX_TLSKEYFILE", settings_.keyFile, "não contém uma chave privada PEM sem senha");
   }
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
   if (SSL_CTX_set_cipher_list(context, kCertificateCiphers) != 1) {

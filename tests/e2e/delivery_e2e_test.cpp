@@ -1,5 +1,6 @@
 // Both reports delivering to a fake Zabbix server, and a launched report delivering alone.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -120,6 +121,106 @@ TEST(Delivery, CollectionSendsOneAgePerHostUnderTheKeysTheServerMade) {
     EXPECT_GE(age, before - 1700000000.5 - 0.001);
     EXPECT_LE(age, after - 1700000000.5 + 0.001);
   }
+}
+
+// A key and certificate pair made by openssl, as an operator makes them.
+void makeCertificate(const std::string& stem) {
+  RunOptions options;
+  options.program = "/usr/bin/openssl";
+  const RunResult made = run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                              "2", "-subj", "/CN=test", "-keyout", stem + ".key", "-out",
+                              stem + ".crt"},
+                             options);
+  ASSERT_EQ(made.status, 0) << made.err;
+}
+
+void writeKeyFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
+  std::ofstream(path) << text;
+  ::chmod(path.c_str(), mode);
+}
+
+// An encryption setting that cannot be used ends the run with a report naming the variable and
+// the problem, never the key; nothing reaches the server, and a launch says so before starting.
+TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
+  TempDir tmp;
+  const std::string dir = tmp / "routers";
+  makeDirectory(dir);
+  makeFile(dir + "/router1");
+  const std::string key = "00112233445566778899aabbccddeeff";
+  const std::string secret = "SEGREDO00112233";
+  writeKeyFile(tmp / "world.key", key + "\n", 0604);
+  writeKeyFile(tmp / "text.key", secret + " not hex\n");
+  writeKeyFile(tmp / "short.key", key.substr(2) + "\n");
+  makeCertificate(tmp / "a");
+  makeCertificate(tmp / "b");
+  using Env = std::map<std::string, std::string>;
+  const Env psk = {{"ZBX_TLSCONNECT", "psk"}, {"ZBX_TLSPSKIDENTITY", "backups"}};
+  const auto with = [](Env env, const std::string& name, const std::string& value) {
+    env[name] = value;
+    return env;
+  };
+  const Env cert = {{"ZBX_TLSCONNECT", "cert"}, {"ZBX_TLSCAFILE", tmp / "a.crt"},
+                    {"ZBX_TLSCERTFILE", tmp / "a.crt"}, {"ZBX_TLSKEYFILE", tmp / "a.key"}};
+  const struct {
+    const char* name;
+    Env env;
+    std::string message;
+    const char* function;
+    const char* mode = "coletarData";
+  } cases[] = {
+      {"unknown mode", {{"ZBX_TLSCONNECT", "tls"}},
+       "ZBX_TLSCONNECT: valor 'tls' desconhecido; use unencrypted, psk ou cert", "readMode"},
+      {"no identity", {{"ZBX_TLSCONNECT", "psk"}, {"ZBX_TLSPSKFILE", tmp / "short.key"}},
+       "ZBX_TLSPSKIDENTITY: obrigatória com ZBX_TLSCONNECT=psk", "readTlsSettings"},
+      {"key file without the mode", {{"ZBX_TLSPSKFILE", tmp / "short.key"}},
+       "ZBX_TLSPSKFILE: definida, mas ZBX_TLSCONNECT não é psk", "readTlsSettings"},
+      {"long identity", with(with(psk, "ZBX_TLSPSKFILE", "x"), "ZBX_TLSPSKIDENTITY", std::string(129, 'i')),
+       "ZBX_TLSPSKIDENTITY: mais de 128 bytes", "readTlsSettings"},
+      {"missing key file", with(psk, "ZBX_TLSPSKFILE", tmp / "none.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "none.key" + "': No such file or directory", "openRegular"},
+      {"directory", with(psk, "ZBX_TLSPSKFILE", dir),
+       "ZBX_TLSPSKFILE: '" + dir + "': não é um arquivo", "openRegular"},
+      {"world-readable", with(psk, "ZBX_TLSPSKFILE", tmp / "world.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "world.key" +
+           "': acessível a todos os usuários (modo 0604); use chmod o-rwx",
+       "loadPsk"},
+      {"launched, world-readable", with(psk, "ZBX_TLSPSKFILE", tmp / "world.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "world.key" +
+           "': acessível a todos os usuários (modo 0604); use chmod o-rwx",
+       "loadPsk", "launch_coletarData"},
+      {"not hex", with(psk, "ZBX_TLSPSKFILE", tmp / "text.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "text.key" + "': a chave não está em hexadecimal", "loadPsk"},
+      {"short key", with(psk, "ZBX_TLSPSKFILE", tmp / "short.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "short.key" +
+           "': a chave tem 30 dígitos hexadecimais; são precisos de 32 a 512, em número par",
+       "loadPsk"},
+      {"no CA", with(cert, "ZBX_TLSCAFILE", ""),
+       "ZBX_TLSCAFILE: obrigatória com ZBX_TLSCONNECT=cert", "readTlsSettings"},
+      {"CA that is no certificate", with(cert, "ZBX_TLSCAFILE", tmp / "a.key"),
+       "ZBX_TLSCAFILE: '" + tmp / "a.key" + "': não contém certificados PEM (no certificate or crl found)", "loadCertificates"},
+      {"certificate that is none", with(cert, "ZBX_TLSCERTFILE", tmp / "a.key"),
+       "ZBX_TLSCERTFILE: '" + tmp / "a.key" + "': não contém um certificado PEM (no start line)", "loadCertificates"},
+      {"key that is none", with(cert, "ZBX_TLSKEYFILE", tmp / "a.crt"),
+       "ZBX_TLSKEYFILE: '" + tmp / "a.crt" +
+           "': não contém uma chave privada PEM sem senha (unsupported)", "loadCertificates"},
+      {"key of another certificate", with(cert, "ZBX_TLSKEYFILE", tmp / "b.key"),
+       "ZBX_TLSKEYFILE: '" + tmp / "b.key" +
+           "': a chave não é a do certificado de ZBX_TLSCERTFILE",
+       "loadCertificates"},
+      {"subject without certificates", {{"ZBX_TLSSERVERCERTSUBJECT", "CN=zabbix"}},
+       "ZBX_TLSSERVERCERTSUBJECT: definida, mas ZBX_TLSCONNECT não é cert", "readTlsSettings"},
+  };
+  FakeZabbix server(51, alwaysSuccess());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunOptions options;
+    options.env = c.env;
+    const RunResult result = runAgent({c.mode, dir, "127.0.0.51", "backups"}, options);
+    EXPECT_EQ(describe(result), expected(1, "", failureReport("ConfiguracaoInvalida", c.message,
+                                                              c.function, "src/zabbix/tls.cpp")));
+    EXPECT_EQ(result.err.find(secret), std::string::npos);
+  }
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(Delivery, ALaunchedReportDeliversAfterTheLauncherHasEnded) {

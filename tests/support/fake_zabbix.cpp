@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -119,6 +120,13 @@ std::string FakeZabbix::readRequest(int fd) {
   return bytes;
 }
 
+std::string FakeZabbix::readWhatArrives(int fd) {
+  char buffer[65536];
+  if (!waitReadable(fd, stop_[0], 5000)) return "";
+  const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+  return std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+}
+
 // Waits for the client to close without reading what it sends.
 void FakeZabbix::holdUnread(int fd) {
   for (;;) {
@@ -141,7 +149,7 @@ void FakeZabbix::serve() {
     Answer reply = script_(connection, "");
     std::string request;
     if (reply.readRequest) {
-      request = readRequest(fd);
+      request = reply.readAny ? readWhatArrives(fd) : readRequest(fd);
       reply = script_(connection, request);
     }
     {

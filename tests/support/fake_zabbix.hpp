@@ -25,6 +25,7 @@ class FakeZabbix {
     bool readRequest = true;  // false: never read the request, just hold the connection
     std::chrono::milliseconds trickle{0};  // pause before each byte, if any
     bool reset = false;                    // end with a reset instead of an orderly close
+    bool readAny = false;  // read what arrives first, whatever it is, not a framed request
   };
   // Called once per connection; request is empty when the answer says not to read it (the
   // script is asked first with an empty request to learn that).
@@ -55,6 +56,7 @@ class FakeZabbix {
  private:
   void serve();
   std::string readRequest(int fd);
+  std::string readWhatArrives(int fd);
   void holdUntilClosed(int fd);
   void holdUnread(int fd);
   void answer(int fd, const Answer& answer);
