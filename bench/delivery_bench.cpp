@@ -1,10 +1,16 @@
 // The sender client's own cost: sends to a local server that answers at once, against a bare
-// connect/send/receive loop that moves the same bytes, measured in alternating rounds.
+// connect/send/receive loop that moves the same bytes, measured in alternating rounds; then the
+// same sends over TLS with a PSK and with certificates, each connection a full handshake.
 //   delivery_bench [SENDS]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -19,6 +28,7 @@
 
 #include "zabbix/protocol.hpp"
 #include "zabbix/sender.hpp"
+#include "zabbix/tls.hpp"
 
 namespace {
 
@@ -33,10 +43,10 @@ std::string framed(const std::string& body) {
   return out + body;
 }
 
-sockaddr_in serverAddress() {
+sockaddr_in serverAddress(int port = 10052) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(10052);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
   ::inet_pton(AF_INET, kAddress, &a.sin_addr);
   return a;
 }
@@ -50,25 +60,125 @@ bool readExactly(int fd, char* out, std::size_t size) {
   return true;
 }
 
-// Reads one request (header, then its body) and answers success, connection after connection.
-void serve(int listener, const std::atomic<bool>& stop) {
-  const std::string reply = framed(kReplyBody);
-  std::vector<char> body;
+bool readExactly(SSL* ssl, char* out, std::size_t size) {
+  for (std::size_t got = 0; got < size;) {
+    const int n = SSL_read(ssl, out + got, static_cast<int>(size - got));
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Reads one request (header, then its body) and answers success.
+template <typename Stream, typename Write>
+void answer(Stream stream, Write write) {
+  static const std::string reply = framed(kReplyBody);
+  char header[13];
+  if (!readExactly(stream, header, 13)) return;
+  std::uint32_t length = 0;
+  for (int i = 8; i >= 5; --i) length = (length << 8) | static_cast<unsigned char>(header[i]);
+  std::vector<char> body(length);
+  if (readExactly(stream, body.data(), length)) write(reply);
+}
+
+// Connection after connection; in TLS when given a context.
+void serve(int listener, const std::atomic<bool>& stop, SSL_CTX* tls = nullptr) {
   while (!stop) {
     pollfd p{listener, POLLIN, 0};
     if (::poll(&p, 1, 100) <= 0) continue;
     const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    char header[13];
-    if (readExactly(fd, header, 13)) {
-      std::uint32_t length = 0;
-      for (int i = 8; i >= 5; --i) length = (length << 8) | static_cast<unsigned char>(header[i]);
-      body.resize(length);
-      if (readExactly(fd, body.data(), length))
-        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (tls == nullptr) {
+      answer(fd, [&](const std::string& r) { ::send(fd, r.data(), r.size(), MSG_NOSIGNAL); });
+    } else {
+      SSL* ssl = SSL_new(tls);
+      SSL_set_fd(ssl, fd);
+      if (SSL_accept(ssl) == 1) {
+        answer(ssl, [&](const std::string& r) { SSL_write(ssl, r.data(), int(r.size())); });
+        SSL_shutdown(ssl);
+      }
+      SSL_free(ssl);
     }
     ::close(fd);
   }
+}
+
+int listenOn(int port) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const sockaddr_in a = serverAddress(port);
+  if (::bind(listener, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener, 128) != 0) {
+    throw std::runtime_error("bind 127.0.0.9:" + std::to_string(port));
+  }
+  return listener;
+}
+
+// The key files of both kinds, as an operator would make them: a 256-bit PSK, and self-signed
+// RSA 2048 certificates that each side takes as its CA.
+struct KeyFiles {
+  std::filesystem::path dir;
+  std::string pskHex = std::string(64, 'a');
+  KeyFiles() {
+    char pattern[] = "/tmp/bm-bench-tls-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    writeText("psk.key", pskHex + "\n");
+    certificate("server");
+    certificate("agent");
+  }
+  ~KeyFiles() { std::filesystem::remove_all(dir); }
+  std::string operator/(const char* name) const { return (dir / name).string(); }
+
+  void writeText(const char* name, const std::string& text) const {
+    FILE* f = std::fopen((*this / name).c_str(), "w");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    ::chmod((*this / name).c_str(), 0600);
+  }
+  void certificate(const std::string& name) const {
+    EVP_PKEY* key = EVP_RSA_gen(2048);
+    X509* x = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(x), 1);
+    X509_gmtime_adj(X509_getm_notBefore(x), 0);
+    X509_gmtime_adj(X509_getm_notAfter(x), 86400);
+    X509_set_pubkey(x, key);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1, 0);
+    X509_set_issuer_name(x, X509_get_subject_name(x));
+    X509_sign(x, key, EVP_sha256());
+    FILE* f = std::fopen((*this / (name + ".crt").c_str()).c_str(), "w");
+    PEM_write_X509(f, x);
+    std::fclose(f);
+    f = std::fopen((*this / (name + ".key").c_str()).c_str(), "w");
+    PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(f);
+    X509_free(x);
+    EVP_PKEY_free(key);
+  }
+};
+
+unsigned int serverPsk(SSL*, const char*, unsigned char* psk, unsigned int) {
+  std::memset(psk, 0xaa, 32);
+  return 32;
+}
+
+SSL_CTX* pskServer() {
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  // Debian 12's Zabbix server takes PSK connections in TLS 1.2 only.
+  SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+  SSL_CTX_set_cipher_list(context, "PSK");
+  SSL_CTX_set_psk_server_callback(context, &serverPsk);
+  return context;
+}
+
+SSL_CTX* certificateServer(const KeyFiles& files) {
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  SSL_CTX_use_certificate_chain_file(context, (files / "server.crt").c_str());
+  SSL_CTX_use_PrivateKey_file(context, (files / "server.key").c_str(), SSL_FILETYPE_PEM);
+  SSL_CTX_load_verify_locations(context, (files / "agent.crt").c_str(), nullptr);
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  return context;
 }
 
 // The floor: what any client must do per send.
@@ -108,38 +218,63 @@ int main(int argc, char** argv) {
   constexpr int kRounds = 5;
   const int perRound = sends / kRounds;
 
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int on = 1;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const sockaddr_in a = serverAddress();
-  if (::bind(listener, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listener, 128) != 0) {
-    std::perror("bind 127.0.0.9:10052");
-    return 1;
-  }
-  std::atomic<bool> stop{false};
-  std::thread server(serve, listener, std::cref(stop));
+  const KeyFiles files;
+  bm::zabbix::TlsSettings psk;
+  psk.mode = bm::zabbix::TlsSettings::Mode::Psk;
+  psk.pskIdentity = "bench";
+  psk.pskFile = files / "psk.key";
+  bm::zabbix::TlsSettings cert;
+  cert.mode = bm::zabbix::TlsSettings::Mode::Certificate;
+  cert.caFile = files / "server.crt";
+  cert.certFile = files / "agent.crt";
+  cert.keyFile = files / "agent.key";
+  const bm::zabbix::TlsContext pskClient(psk);
+  const bm::zabbix::TlsContext certClient(cert);
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> pskContext(pskServer(), &SSL_CTX_free);
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> certContext(certificateServer(files),
+                                                                &SSL_CTX_free);
 
-  const bm::ZabbixSender sender(kAddress, 10052);
+  const int listeners[] = {listenOn(10052), listenOn(10053), listenOn(10054)};
+  std::atomic<bool> stop{false};
+  std::thread servers[] = {
+      std::thread(serve, listeners[0], std::cref(stop), nullptr),
+      std::thread(serve, listeners[1], std::cref(stop), pskContext.get()),
+      std::thread(serve, listeners[2], std::cref(stop), certContext.get())};
+
+  const bm::SenderTimeouts timeouts;
+  const bm::ZabbixSender plain(kAddress, 10052);
+  const bm::ZabbixSender overPsk(kAddress, 10053, timeouts, &pskClient);
+  const bm::ZabbixSender overCertificates(kAddress, 10054, timeouts, &certClient);
   const std::vector<bm::ZabbixMetric> metrics = {
       bm::ZabbixMetric("backups", "ultimaModificacao[CORE-SW1]", 86400.5)};
   const std::string request = bm::zabbix::senderRequest({metrics[0].item()});
 
-  std::vector<double> bare;
-  std::vector<double> client;
+  std::vector<double> bare, client, withPsk, withCertificates;
   for (int round = 0; round < kRounds; ++round) {
     bare.push_back(secondsFor(perRound, [&] { bareSend(request); }));
-    client.push_back(secondsFor(perRound, [&] { sender.send(metrics); }));
+    client.push_back(secondsFor(perRound, [&] { plain.send(metrics); }));
+    withPsk.push_back(secondsFor(perRound, [&] { overPsk.send(metrics); }));
+    withCertificates.push_back(secondsFor(perRound, [&] { overCertificates.send(metrics); }));
   }
   stop = true;
-  server.join();
-  ::close(listener);
+  for (std::thread& server : servers) server.join();
+  for (int listener : listeners) ::close(listener);
 
-  const double b = median(bare) / perRound * 1e6;
-  const double c = median(client) / perRound * 1e6;
-  std::printf("sends: %d in %d alternating rounds (median round)\n", perRound * kRounds, kRounds);
+  const auto perSend = [&](const std::vector<double>& rounds) {
+    return median(rounds) / perRound * 1e6;
+  };
+  const double b = perSend(bare);
+  const double c = perSend(client);
+  const double p = perSend(withPsk);
+  const double t = perSend(withCertificates);
+  std::printf("sends: %d of each in %d alternating rounds (median round)\n", perRound * kRounds,
+              kRounds);
   std::printf("bare connect/send/receive loop: %8.1f us per send\n", b);
   std::printf("ZabbixSender::send:             %8.1f us per send\n", c);
+  std::printf("  over TLS 1.2 with a PSK:      %8.1f us per send\n", p);
+  std::printf("  over TLS 1.3, certificates:   %8.1f us per send\n", t);
   std::printf("ratio client / bare:            %8.3f\n", c / b);
+  std::printf("ratio PSK / plain client:       %8.3f\n", p / c);
+  std::printf("ratio certificates / plain:     %8.3f\n", t / c);
   return 0;
 }

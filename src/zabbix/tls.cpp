@@ -153,9 +153,12 @@ TlsSettings readTlsSettings(const std::function<const char*(const char*)>& looku
   };
   TlsSettings settings;
   settings.mode = readMode(value("ZBX_TLSCONNECT"));
+  // Inside a Zabbix agent's container, whose UserParameter commands inherit its environment, the
+  // keys may be there for the connections that agent accepts (ZBX_TLSACCEPT), not for ours.
+  const bool agentsOwn = !value("ZBX_TLSACCEPT").empty();
   for (const Variable& variable : kVariables) {
     std::string text = value(variable.name);
-    if (!text.empty() && settings.mode != variable.mode) {
+    if (!text.empty() && settings.mode != variable.mode && !agentsOwn) {
       misconfigured(variable.name,
                     std::string("definida, mas ZBX_TLSCONNECT não é ") + modeName(variable.mode));
     }

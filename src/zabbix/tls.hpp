@@ -29,8 +29,9 @@ struct TlsSettings {
 
 // Reads the ZBX_TLS* variables through lookup (getenv, in the program); an empty variable is an
 // unset one. Fails with Configuration on an unknown mode, a variable the mode needs and lacks,
-// and one it does not use: a key given without the mode that uses it would otherwise go
-// unused while the server drops every plain value.
+// and one it does not use (unless ZBX_TLSACCEPT says the environment is a Zabbix agent's): a
+// key given without the mode that uses it would otherwise go unused while the server drops
+// every plain value.
 TlsSettings readTlsSettings(const std::function<const char*(const char*)>& lookup);
 
 // The keys and certificates of a run, loaded and checked once. Fails with Configuration, naming

@@ -141,6 +141,7 @@ void writeKeyFile(const std::string& path, const std::string& text, mode_t mode 
 
 // An encryption setting that cannot be used ends the run with a report naming the variable and
 // the problem, never the key; nothing reaches the server, and a launch says so before starting.
+// The variables of a Zabbix agent's own environment are left to it.
 TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
   TempDir tmp;
   const std::string dir = tmp / "routers";
@@ -211,6 +212,12 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
        "ZBX_TLSSERVERCERTSUBJECT: definida, mas ZBX_TLSCONNECT não é cert", "readTlsSettings"},
   };
   FakeZabbix server(51, alwaysSuccess());
+  // In a Zabbix agent's environment, its own keys stay its own, and values go in plain text.
+  RunOptions agents;
+  agents.env = {{"ZBX_TLSACCEPT", "psk"}, {"ZBX_TLSPSKFILE", tmp / "world.key"}};
+  EXPECT_EQ(describe(runAgent({"coletarData", dir, "127.0.0.51", "backups"}, agents)),
+            expected(0, ""));
+  ASSERT_EQ(server.requests().size(), 1u);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RunOptions options;
@@ -220,7 +227,7 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
                                                               c.function, "src/zabbix/tls.cpp")));
     EXPECT_EQ(result.err.find(secret), std::string::npos);
   }
-  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST(Delivery, ALaunchedReportDeliversAfterTheLauncherHasEnded) {
