@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 namespace bm::console {
@@ -55,7 +54,7 @@ void error(std::string_view text) {
 
 void endProcess(int status) {
   flush();
-  std::exit(status);
+  throw ExitRequest{status};
 }
 
 }  // namespace bm::console

@@ -13,7 +13,13 @@ void flush();
 // Writes text on standard error at once, after flushing standard output.
 void error(std::string_view text);
 
-// Flushes standard output and ends the process with this status.
+// The end of the run, on its way to main: the one place the process ends, turning the request
+// into its exit status. Not an std::exception, so that only main catches it.
+struct ExitRequest {
+  int status;
+};
+
+// Flushes standard output and ends the run with this status, by an ExitRequest.
 [[noreturn]] void endProcess(int status);
 
 }  // namespace bm::console

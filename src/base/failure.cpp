@@ -4,13 +4,11 @@
 
 namespace bm {
 
-Failure::Failure(FailureKind kind, std::string message, const char* function, const char* file,
-                 int line)
-    : kind_(kind), message_(std::move(message)), origin_{function, file, line} {}
+Failure::Failure(FailureKind kind, std::string message, Origin origin)
+    : kind_(kind), message_(std::move(message)), origin_(origin) {}
 
-void failSystem(const std::string& operation, int error, const char* function, const char* file,
-                int line) {
-  throw Failure(FailureKind::System, operation + ": " + std::strerror(error), function, file, line);
+void failSystem(const std::string& operation, int error, Origin origin) {
+  throw Failure(FailureKind::System, operation + ": " + std::strerror(error), origin);
 }
 
 const char* kindName(FailureKind kind) {

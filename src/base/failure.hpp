@@ -17,18 +17,26 @@ enum class FailureKind {
   Configuration,    // a setting from the environment that cannot be used
 };
 
-// Where a failure arose, taken from the throwing call site.
+// Where a failure arose: the call site of whatever takes an Origin as its last parameter,
+// defaulted to Origin::here(). Function names appear in failure reports ("em lerArgumentos
+// (src/cli/arguments.cpp:23)"), so renaming a function that fails changes the program's output.
+// (std::source_location would do, but clang 14 cannot build it over libstdc++ 12, and g++ 12's
+// function_name() is the whole signature, where reports show the bare name.)
 struct Origin {
   const char* function;
   const char* file;
   int line;
+
+  static constexpr Origin here(const char* function = __builtin_FUNCTION(),
+                               const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+    return {function, file, line};
+  }
 };
 
 // The one failure type of the program. It rises to main, which writes the failure report.
 class Failure : public std::exception {
  public:
-  Failure(FailureKind kind, std::string message, const char* function = __builtin_FUNCTION(),
-          const char* file = __builtin_FILE(), int line = __builtin_LINE());
+  Failure(FailureKind kind, std::string message, Origin origin = Origin::here());
 
   FailureKind kind() const { return kind_; }
   const std::string& message() const { return message_; }
@@ -43,8 +51,7 @@ class Failure : public std::exception {
 
 // "operation: strerror(error)", the message of a refused system call.
 [[noreturn]] void failSystem(const std::string& operation, int error,
-                             const char* function = __builtin_FUNCTION(),
-                             const char* file = __builtin_FILE(), int line = __builtin_LINE());
+                             Origin origin = Origin::here());
 
 const char* kindName(FailureKind kind);
 

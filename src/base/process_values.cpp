@@ -11,11 +11,11 @@ ProcessValues& values() {
 }
 
 const std::string& valueOrFail(const std::optional<std::string>& value, const char* name,
-                               const char* function, const char* file, int line) {
+                               Origin origin) {
   if (!value) {
     throw Failure(FailureKind::UnsetValue,
                   std::string("o valor '") + name + "' não foi definido (o modo veio sozinho)",
-                  function, file, line);
+                  origin);
   }
   return *value;
 }
@@ -28,16 +28,16 @@ const std::vector<std::string>& argumentList() { return values().arguments; }
 
 const std::string& mode() { return values().mode; }
 
-const std::string& caminho(const char* function, const char* file, int line) {
-  return valueOrFail(values().caminho, "caminho", function, file, line);
+const std::string& caminho(Origin origin) {
+  return valueOrFail(values().caminho, "caminho", origin);
 }
 
-const std::string& zabbix_server(const char* function, const char* file, int line) {
-  return valueOrFail(values().zabbix_server, "zabbix_server", function, file, line);
+const std::string& zabbix_server(Origin origin) {
+  return valueOrFail(values().zabbix_server, "zabbix_server", origin);
 }
 
-const std::string& zabbix_host(const char* function, const char* file, int line) {
-  return valueOrFail(values().zabbix_host, "zabbix_host", function, file, line);
+const std::string& zabbix_host(Origin origin) {
+  return valueOrFail(values().zabbix_host, "zabbix_host", origin);
 }
 
 }  // namespace bm

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.hpp"
+
 namespace bm {
 
 // The command line as the program keeps it for the whole run: the argument list and the four
@@ -22,11 +24,8 @@ void setProcessValues(ProcessValues values);
 const std::vector<std::string>& argumentList();
 const std::string& mode();
 // These fail with UnsetValue when the mode came alone.
-const std::string& caminho(const char* function = __builtin_FUNCTION(),
-                           const char* file = __builtin_FILE(), int line = __builtin_LINE());
-const std::string& zabbix_server(const char* function = __builtin_FUNCTION(),
-                                 const char* file = __builtin_FILE(), int line = __builtin_LINE());
-const std::string& zabbix_host(const char* function = __builtin_FUNCTION(),
-                               const char* file = __builtin_FILE(), int line = __builtin_LINE());
+const std::string& caminho(Origin origin = Origin::here());
+const std::string& zabbix_server(Origin origin = Origin::here());
+const std::string& zabbix_host(Origin origin = Origin::here());
 
 }  // namespace bm

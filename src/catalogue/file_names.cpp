@@ -5,15 +5,13 @@
 
 namespace bm {
 
-BackupEntry nameFieldsEntry(std::string_view name, const char* function, const char* file,
-                            int line) {
+BackupEntry nameFieldsEntry(std::string_view name, Origin origin) {
   const std::size_t firstDot = name.find('.');
   const std::size_t secondDot =
       firstDot == std::string_view::npos ? firstDot : name.find('.', firstDot + 1);
   if (secondDot == std::string_view::npos) {
     throw Failure(FailureKind::BadName,
-                  "o nome " + quotedName(name) + " não tem três campos separados por '.'", function,
-                  file, line);
+                  "o nome " + quotedName(name) + " não tem três campos separados por '.'", origin);
   }
   const std::size_t hostEnd = name.find('.', secondDot + 1);
   const std::string_view date = name.substr(0, firstDot);

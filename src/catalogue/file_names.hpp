@@ -3,14 +3,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/failure.hpp"
 #include "catalogue/backup_entry.hpp"
 
 namespace bm {
 
 // Name-field scheme: the date is field 0 and the host field 2 of the name split at every "."
 // (empty fields count). Fails with BadName when the name has fewer than three fields.
-BackupEntry nameFieldsEntry(std::string_view name, const char* function = __builtin_FUNCTION(),
-                            const char* file = __builtin_FILE(), int line = __builtin_LINE());
+BackupEntry nameFieldsEntry(std::string_view name, Origin origin = Origin::here());
 
 // Modification-time scheme: the whole name, extension included, is the host.
 std::string hostFromWholeName(std::string_view name);

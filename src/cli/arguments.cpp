@@ -6,14 +6,13 @@ namespace bm {
 namespace {
 
 const std::string& argumentAt(const std::vector<std::string>& arguments, std::size_t position,
-                              const char* function = __builtin_FUNCTION(),
-                              const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+                              Origin origin = Origin::here()) {
   if (position >= arguments.size()) {
     const std::size_t given = arguments.empty() ? 0 : arguments.size() - 1;
     throw Failure(FailureKind::MissingArgument,
                   "a posição " + std::to_string(position) + " não existe na lista de argumentos (" +
                       std::to_string(given) + " argumentos após o programa)",
-                  function, file, line);
+                  origin);
   }
   return arguments[position];
 }

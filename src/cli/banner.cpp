@@ -2,7 +2,7 @@
 
 #include "base/console.hpp"
 #include "base/process_values.hpp"
-#include "base/style.hpp"
+#include "base/version.hpp"
 
 namespace bm {
 

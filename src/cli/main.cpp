@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
   try {
     bm::setProcessValues(bm::lerArgumentos(std::vector<std::string>(argv, argv + argc)));
     bm::dispatch();
+  } catch (const bm::console::ExitRequest& request) {
+    bm::console::flush();
+    return request.status;
   } catch (const bm::Failure& failure) {
     bm::console::error(bm::failureReport(failure));
   } catch (const std::exception& e) {

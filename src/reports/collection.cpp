@@ -10,7 +10,7 @@
 #include "base/process_values.hpp"
 #include "catalogue/duplicates.hpp"
 #include "catalogue/scan.hpp"
-#include "reports/debug_listing.hpp"
+#include "reports/debug_header.hpp"
 #include "zabbix/item_key.hpp"
 
 namespace bm {

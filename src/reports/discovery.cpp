@@ -6,7 +6,7 @@
 #include "base/process_values.hpp"
 #include "catalogue/duplicates.hpp"
 #include "catalogue/scan.hpp"
-#include "reports/debug_listing.hpp"
+#include "reports/debug_header.hpp"
 #include "reports/discovery_document.hpp"
 #include "zabbix/send.hpp"
 

@@ -30,9 +30,8 @@ constexpr std::size_t kMaxKeyFile = 4096;
 constexpr std::size_t kChunk = 16384;
 
 [[noreturn]] void misconfigured(const std::string& variable, const std::string& problem,
-                                const char* function = __builtin_FUNCTION(),
-                                const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-  throw Failure(FailureKind::Configuration, variable + ": " + problem, function, file, line);
+                                Origin origin = Origin::here()) {
+  throw Failure(FailureKind::Configuration, variable + ": " + problem, origin);
 }
 
 // What OpenSSL said first (the cause; later entries only say where it went up), with its queue
@@ -46,10 +45,9 @@ std::string opensslReason() {
 
 // A file OpenSSL could not load: what it should hold, then OpenSSL's reason.
 [[noreturn]] void unusable(const char* variable, const std::string& path, const char* problem,
-                           const char* function = __builtin_FUNCTION(),
-                           const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+                           Origin origin = Origin::here()) {
   misconfigured(variable, quotedText(path) + ": " + problem + " (" + opensslReason() + ")",
-                function, file, line);
+                origin);
 }
 
 bool validUtf8(std::string_view text) {
@@ -249,7 +247,7 @@ unsigned int TlsContext::pskCallback(ssl_st* ssl, const char*, char* identity,
   const std::string& key = self->key_;
   if (name.size() + 1 > maxIdentity || key.size() > maxPsk) return 0;
   std::memcpy(identity, name.c_str(), name.size() + 1);
-  std::memcpy(psk, key.data(), key.size());
+  std::copy(key.begin(), key.end(), psk);
   return static_cast<unsigned int>(key.size());
 }
 

@@ -26,7 +26,7 @@ std::string unsetCaminho() {
 TEST(CommandLine, CountsDispatchAndFailures) {
   TempDir tmp;
   const std::string dir = tmp.path();
-  const std::string banner = std::string(kNotice) + "backup-monitor  1.0.1\n";
+  const std::string banner = std::string(kNotice) + "backup-monitor  " + VERSION + "\n";
   const struct {
     const char* name;
     std::vector<std::string> arguments;
@@ -65,14 +65,14 @@ TEST(CommandLine, BannerShowsPositionZeroWithEveryDotSlashReplaced) {
     std::string program;
     std::string directory;
     bool searchPath;
-    std::string line;
+    std::string line;  // before the version
   } cases[] = {
-      {"./backup-monitor", tmp / "bin", false, " backup-monitor  1.0.1"},
-      {"../bin/backup-monitor", tmp / "work", false, ". bin/backup-monitor  1.0.1"},
-      {absolute, "", false, absolute + "  1.0.1"},
-      {"backup-monitor", "", true, "backup-monitor  1.0.1"},
-      {".//backup-monitor", tmp / "bin", false, " /backup-monitor  1.0.1"},
-      {tmp.path() + "/./bin/backup-monitor", "", false, tmp.path() + "/ bin/backup-monitor  1.0.1"},
+      {"./backup-monitor", tmp / "bin", false, " backup-monitor"},
+      {"../bin/backup-monitor", tmp / "work", false, ". bin/backup-monitor"},
+      {absolute, "", false, absolute + ""},
+      {"backup-monitor", "", true, "backup-monitor"},
+      {".//backup-monitor", tmp / "bin", false, " /backup-monitor"},
+      {tmp.path() + "/./bin/backup-monitor", "", false, tmp.path() + "/ bin/backup-monitor"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.program);
@@ -81,7 +81,8 @@ TEST(CommandLine, BannerShowsPositionZeroWithEveryDotSlashReplaced) {
     options.directory = c.directory;
     options.searchPath = c.searchPath;
     if (c.searchPath) options.env["PATH"] = tmp / "bin";
-    EXPECT_EQ(describe(run({c.program, "version"}, options)), expected(0, kNotice + c.line + "\n"));
+    EXPECT_EQ(describe(run({c.program, "version"}, options)),
+              expected(0, kNotice + c.line + "  " + VERSION + "\n"));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.hpp"
 #include "support/run.hpp"
 #include "support/temp_dir.hpp"
 
@@ -12,7 +13,7 @@ inline constexpr const char* kBinary = BACKUP_MONITOR;
 inline constexpr const char* kNotice =
     " Copyright (c) 2026 os autores do backup-monitor. Todos os direitos reservados.\n";
 inline const std::string kDebugHeader =
-    "Modo DEBUG ativado:\n\x1b[0;32m\nVersão do script: 1.0.1\x1b[0;0m\n";
+    std::string("Modo DEBUG ativado:\n\x1b[0;32m\nVersão do script: ") + VERSION + "\x1b[0;0m\n";
 
 // Runs the built program with these arguments after position 0.
 inline RunResult runAgent(const std::vector<std::string>& arguments, RunOptions options = {}) {

@@ -1,11 +1,18 @@
-#include "reports/debug_listing.hpp"
+#include "reports/debug_header.hpp"
 
 #include <string>
 
 #include "base/console.hpp"
-#include "base/style.hpp"
+#include "base/version.hpp"
 
 namespace bm {
+namespace {
+
+// The terminal colours of the header, written as they are, whatever the output is connected to.
+constexpr const char* GREEN = "\x1b[0;32m";
+constexpr const char* RESET = "\x1b[0;0m";
+
+}  // namespace
 
 void printDebugHeader() {
   console::line("Modo DEBUG ativado:");
