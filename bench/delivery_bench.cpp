@@ -219,17 +219,17 @@ int main(int argc, char** argv) {
   const int perRound = sends / kRounds;
 
   const KeyFiles files;
-  bm::zabbix::TlsSettings psk;
-  psk.mode = bm::zabbix::TlsSettings::Mode::Psk;
+  bm::TlsSettings psk;
+  psk.mode = bm::TlsSettings::Mode::Psk;
   psk.pskIdentity = "bench";
   psk.pskFile = files / "psk.key";
-  bm::zabbix::TlsSettings cert;
-  cert.mode = bm::zabbix::TlsSettings::Mode::Certificate;
+  bm::TlsSettings cert;
+  cert.mode = bm::TlsSettings::Mode::Certificate;
   cert.caFile = files / "server.crt";
   cert.certFile = files / "agent.crt";
   cert.keyFile = files / "agent.key";
-  const bm::zabbix::TlsContext pskClient(psk);
-  const bm::zabbix::TlsContext certClient(cert);
+  const bm::TlsContext pskClient(psk);
+  const bm::TlsContext certClient(cert);
   std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> pskContext(pskServer(), &SSL_CTX_free);
   std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> certContext(certificateServer(files),
                                                                 &SSL_CTX_free);
@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
   const bm::ZabbixSender overCertificates(kAddress, 10054, timeouts, &certClient);
   const std::vector<bm::ZabbixMetric> metrics = {
       bm::ZabbixMetric("backups", "ultimaModificacao[CORE-SW1]", 86400.5)};
-  const std::string request = bm::zabbix::senderRequest({metrics[0].item()});
+  const std::string request = bm::senderRequest({metrics[0].item()});
 
   std::vector<double> bare, client, withPsk, withCertificates;
   for (int round = 0; round < kRounds; ++round) {

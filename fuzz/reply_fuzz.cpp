@@ -19,7 +19,7 @@ struct Outcome {
 
 Outcome read(std::string_view bytes, std::size_t piece) {
   Outcome outcome;
-  bm::zabbix::ReplyReader reader("fuzz:10052");
+  bm::ReplyReader reader("fuzz:10052");
   try {
     for (std::size_t at = 0; at < bytes.size() && !outcome.complete; at += piece) {
       outcome.complete = reader.feed(bytes.substr(at, piece));
@@ -27,7 +27,7 @@ Outcome read(std::string_view bytes, std::size_t piece) {
     if (outcome.complete) {
       outcome.success = reader.success();
       outcome.body = reader.body();
-      FUZZ_CHECK(outcome.body.size() <= bm::zabbix::kMaxReplySize);
+      FUZZ_CHECK(outcome.body.size() <= bm::kMaxReplySize);
     }
   } catch (const bm::Failure& failure) {
     FUZZ_CHECK(failure.kind() == bm::FailureKind::Delivery);

@@ -10,14 +10,14 @@
 
 namespace {
 
-bm::zabbix::Reply parsedReply(const std::string& body) {
+bm::Reply parsedReply(const std::string& body) {
   const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
   if (!reply.is_object()) return {};
   const auto response = reply.find("response");
   const auto info = reply.find("info");
   return {response != reply.end() && *response == "success",
           info != reply.end() && info->is_string()
-              ? info->get<std::string>().substr(0, bm::zabbix::kInfoLimit)
+              ? info->get<std::string>().substr(0, bm::kInfoLimit)
               : ""};
 }
 
@@ -31,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // {"response":"success","x":[[[ ... body ... ]]]}: the nesting must not change the answer.
     const std::string inner = std::string(depth, '[') + body + std::string(depth, ']');
     const bool innerIsValue = nlohmann::json::accept(inner);
-    FUZZ_CHECK(bm::zabbix::isSuccess(R"({"response":"success","x":)" + inner + "}") ==
+    FUZZ_CHECK(bm::isSuccess(R"({"response":"success","x":)" + inner + "}") ==
                innerIsValue);
     return 0;
   }
-  const bm::zabbix::Reply read = bm::zabbix::readReply(body);
-  const bm::zabbix::Reply parsed = parsedReply(body);
+  const bm::Reply read = bm::readReply(body);
+  const bm::Reply parsed = parsedReply(body);
   FUZZ_CHECK(read.success == parsed.success && read.info == parsed.info);
-  FUZZ_CHECK(bm::zabbix::isSuccess(body) == read.success);
+  FUZZ_CHECK(bm::isSuccess(body) == read.success);
   return 0;
 }

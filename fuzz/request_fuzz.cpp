@@ -10,9 +10,9 @@
 
 namespace {
 
-std::string libraryRequest(const std::vector<bm::zabbix::Item>& items) {
+std::string libraryRequest(const std::vector<bm::Item>& items) {
   nlohmann::ordered_json data = nlohmann::ordered_json::array();
-  for (const bm::zabbix::Item& item : items) {
+  for (const bm::Item& item : items) {
     data.push_back({{"host", item.host}, {"key", item.key}, {"value", item.value}});
   }
   const nlohmann::ordered_json request = {{"request", "sender data"}, {"data", std::move(data)}};
@@ -35,12 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fields.back() += static_cast<char>(data[i]);
     }
   }
-  std::vector<bm::zabbix::Item> items;
+  std::vector<bm::Item> items;
   for (std::size_t i = 0; i + 2 < fields.size() || (i == 0 && items.empty()); i += 3) {
     fields.resize(std::max(fields.size(), i + 3));
     items.push_back({fields[i], fields[i + 1], fields[i + 2]});
   }
-  const std::string request = bm::zabbix::senderRequest(items);
+  const std::string request = bm::senderRequest(items);
   FUZZ_CHECK(request == libraryRequest(items));
   FUZZ_CHECK(request.capacity() == request.size());
   return 0;

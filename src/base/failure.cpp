@@ -3,14 +3,9 @@
 #include <cstring>
 
 namespace bm {
+namespace {
 
-Failure::Failure(FailureKind kind, std::string message, Origin origin)
-    : kind_(kind), message_(std::move(message)), origin_(origin) {}
-
-void failSystem(const std::string& operation, int error, Origin origin) {
-  throw Failure(FailureKind::System, operation + ": " + std::strerror(error), origin);
-}
-
+// The kind as failure reports name it.
 const char* kindName(FailureKind kind) {
   switch (kind) {
     case FailureKind::MissingArgument:
@@ -29,6 +24,15 @@ const char* kindName(FailureKind kind) {
       return "ConfiguracaoInvalida";
   }
   return "Falha";
+}
+
+}  // namespace
+
+Failure::Failure(FailureKind kind, std::string message, Origin origin)
+    : kind_(kind), message_(std::move(message)), origin_(origin) {}
+
+void failSystem(const std::string& operation, int error, Origin origin) {
+  throw Failure(FailureKind::System, operation + ": " + std::strerror(error), origin);
 }
 
 std::string visibleText(std::string_view text) {

@@ -53,8 +53,6 @@ class Failure : public std::exception {
 [[noreturn]] void failSystem(const std::string& operation, int error,
                              Origin origin = Origin::here());
 
-const char* kindName(FailureKind kind);
-
 // Text from outside (a file name, a path, an argument) as failure reports show it: each byte of
 // a control character, C0, DEL or C1, which could forge lines or drive the terminal, as \xNN;
 // everything else unchanged.

@@ -26,18 +26,18 @@ char32_t next(std::string_view text, std::size_t& i) {
   }
   if (length == 0 || i + length > text.size()) {
     ++i;
-    return REPLACEMENT;
+    return kReplacement;
   }
   for (std::size_t k = 1; k < length; ++k) {
     if (!isContinuation(byte(k))) {
       ++i;
-      return REPLACEMENT;
+      return kReplacement;
     }
     cp = (cp << 6) | (byte(k) & 0x3F);
   }
   if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
     ++i;
-    return REPLACEMENT;
+    return kReplacement;
   }
   i += length;
   return cp;

@@ -6,7 +6,7 @@
 
 namespace bm::utf8 {
 
-inline constexpr char32_t REPLACEMENT = 0xFFFD;
+inline constexpr char32_t kReplacement = 0xFFFD;
 
 // Decodes the code point at text[i] and moves i past it. A byte that does not start a
 // well-formed sequence (stray continuation, overlong form, surrogate, above U+10FFFF, cut short)

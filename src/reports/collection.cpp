@@ -50,7 +50,7 @@ std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
   return removerHostsDuplicados(scan.entries, scan.undated);
 }
 
-void entregarIdades(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
+void deliverAges(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
                     const std::string& zabbix_host, const DeliveryOptions& options) {
   for (const BackupEntry& entry : descoberta) {
     // The key the server made from the discovered name, quoted where it quotes it.
@@ -69,7 +69,7 @@ void coletarData(const std::string& caminho) {
     for (const BackupEntry& entry : descoberta) printEntry(entry);
     console::endProcess(0);
   }
-  entregarIdades(descoberta, zabbix_server(), zabbix_host());
+  deliverAges(descoberta, zabbix_server(), zabbix_host());
   console::endProcess(0);
 }
 

@@ -8,7 +8,7 @@
 #include "catalogue/scan.hpp"
 #include "reports/debug_header.hpp"
 #include "reports/discovery_document.hpp"
-#include "zabbix/send.hpp"
+#include "zabbix/delivery.hpp"
 
 namespace bm {
 

@@ -13,7 +13,7 @@
 
 #include "base/failure.hpp"
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 // How long an address has alone before the next one starts beside it (RFC 8305's connection
@@ -226,4 +226,4 @@ std::size_t Connection::receiveSome(char* out, std::size_t size, Clock::time_poi
   }
 }
 
-}  // namespace bm::zabbix
+}  // namespace bm

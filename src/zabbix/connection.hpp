@@ -6,7 +6,7 @@
 
 #include "base/fd.hpp"
 
-namespace bm::zabbix {
+namespace bm {
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,4 +32,4 @@ class Connection {
   std::string peer_;  // "server:port", as messages show it
 };
 
-}  // namespace bm::zabbix
+}  // namespace bm

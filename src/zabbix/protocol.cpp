@@ -6,7 +6,7 @@
 #include "base/failure.hpp"
 #include "base/json_escape.hpp"
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 constexpr std::string_view kSignature = "ZBXD";
@@ -152,4 +152,4 @@ bool ReplyReader::feed(std::string_view bytes) {
   return body_.size() == length_;
 }
 
-}  // namespace bm::zabbix
+}  // namespace bm

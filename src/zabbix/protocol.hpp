@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace bm::zabbix {
+namespace bm {
 
 // One value for one item of one monitored host, its value already as the text Zabbix reads.
 struct Item {
@@ -66,4 +66,4 @@ class ReplyReader {
 // other than plain 0x01 (compressed, large packet), and on a length above kMaxReplySize.
 std::uint32_t replyLength(std::string_view header, const std::string& peer);
 
-}  // namespace bm::zabbix
+}  // namespace bm

@@ -6,7 +6,7 @@
 
 #include "zabbix/protocol.hpp"
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 // A string as it is decoded: its first bytes, up to a limit, and its whole length, so that a
@@ -319,4 +319,4 @@ Reply readReply(std::string_view body) { return ReplyJson(body).read(); }
 
 bool isSuccess(std::string_view body) { return readReply(body).success; }
 
-}  // namespace bm::zabbix
+}  // namespace bm

@@ -24,9 +24,9 @@ std::map<std::string, std::size_t>& activeNodes() {
 // One request and its reply over a plain connection or a TLS session; the "info" of a success.
 template <typename Stream>
 std::string exchange(Stream& stream, const std::string& request,
-                     zabbix::Clock::time_point deadline) {
+                     Clock::time_point deadline) {
   stream.sendAll(request, deadline);
-  zabbix::ReplyReader reply(stream.peer());
+  ReplyReader reply(stream.peer());
   char buffer[4096];
   for (bool complete = false; !complete;) {
     const std::size_t n = stream.receiveSome(buffer, sizeof buffer, deadline);
@@ -37,7 +37,7 @@ std::string exchange(Stream& stream, const std::string& request,
     }
     complete = reply.feed(std::string_view(buffer, n));
   }
-  zabbix::Reply outcome = reply.reply();
+  Reply outcome = reply.reply();
   if (!outcome.success) {
     throw Failure(FailureKind::Delivery,
                   "resposta de " + stream.peer() + ": " + reply.body().substr(0, 200));
@@ -52,18 +52,18 @@ ZabbixMetric::ZabbixMetric(std::string host, std::string key, MetricValue value)
     : item_{std::move(host), std::move(key), valueText(std::move(value))} {}
 
 ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts,
-                           const zabbix::TlsContext* tls)
+                           const TlsContext* tls)
     : target_{server, {{server, port}}}, timeouts_(timeouts), tls_(tls) {}
 
-ZabbixSender::ZabbixSender(zabbix::Target target, SenderTimeouts timeouts,
-                           const zabbix::TlsContext* tls)
+ZabbixSender::ZabbixSender(Target target, SenderTimeouts timeouts,
+                           const TlsContext* tls)
     : target_(std::move(target)), timeouts_(timeouts), tls_(tls) {}
 
 std::string ZabbixSender::request(const std::vector<ZabbixMetric>& metrics) {
-  std::vector<const zabbix::Item*> items;
+  std::vector<const Item*> items;
   items.reserve(metrics.size());
   for (const ZabbixMetric& metric : metrics) items.push_back(&metric.item());
-  return zabbix::senderRequest(items);
+  return senderRequest(items);
 }
 
 std::string ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
@@ -71,7 +71,7 @@ std::string ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
 }
 
 std::string ZabbixSender::send(const std::string& request) const {
-  const std::vector<zabbix::Endpoint>& nodes = target_.nodes;
+  const std::vector<Endpoint>& nodes = target_.nodes;
   if (nodes.empty()) {
     throw Failure(FailureKind::Delivery, "servidor não entendido: " + target_.text);
   }
@@ -93,12 +93,11 @@ std::string ZabbixSender::send(const std::string& request) const {
   throw Failure(FailureKind::Delivery, failures);
 }
 
-std::string ZabbixSender::sendTo(const zabbix::Endpoint& node, const std::string& request) const {
-  using zabbix::Clock;
+std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& request) const {
   const Clock::time_point connected = Clock::now() + timeouts_.connect;
-  zabbix::Connection connection = zabbix::Connection::open(node.host, node.port, connected);
+  Connection connection = Connection::open(node.host, node.port, connected);
   if (tls_ == nullptr) return exchange(connection, request, Clock::now() + timeouts_.reply);
-  zabbix::TlsSession session(*tls_, connection, connected);
+  TlsSession session(*tls_, connection, connected);
   return exchange(session, request, Clock::now() + timeouts_.reply);
 }
 

@@ -9,9 +9,8 @@
 #include "zabbix/server_list.hpp"
 
 namespace bm {
-namespace zabbix {
+
 class TlsContext;
-}
 
 // A value as a report hands it over: the discovery document, or an age in seconds.
 using MetricValue = std::variant<std::string, double>;
@@ -21,10 +20,10 @@ using MetricValue = std::variant<std::string, double>;
 class ZabbixMetric {
  public:
   ZabbixMetric(std::string host, std::string key, MetricValue value);
-  const zabbix::Item& item() const { return item_; }
+  const Item& item() const { return item_; }
 
  private:
-  zabbix::Item item_;
+  Item item_;
 };
 
 // How long a send may wait: a server that never answers costs one failed attempt, never a hang.
@@ -39,11 +38,11 @@ class ZabbixSender {
  public:
   // With a TLS context, every connection is encrypted with it; without one, plain.
   ZabbixSender(std::string server, int port, SenderTimeouts timeouts = {},
-               const zabbix::TlsContext* tls = nullptr);
+               const TlsContext* tls = nullptr);
   // Nodes are tried in turn, the one that last took a value in this run first; a target without
   // nodes (a server text that could not be read) fails every send.
-  explicit ZabbixSender(zabbix::Target target, SenderTimeouts timeouts = {},
-                        const zabbix::TlsContext* tls = nullptr);
+  explicit ZabbixSender(Target target, SenderTimeouts timeouts = {},
+                        const TlsContext* tls = nullptr);
 
   // One connection, one request with every metric, one reply. Completes when the server answers
   // "success", and gives the reply's "info" text ("processed: 1; failed: 0; ..."), which may
@@ -55,11 +54,11 @@ class ZabbixSender {
   static std::string request(const std::vector<ZabbixMetric>& metrics);
 
  private:
-  std::string sendTo(const zabbix::Endpoint& node, const std::string& request) const;
+  std::string sendTo(const Endpoint& node, const std::string& request) const;
 
-  zabbix::Target target_;
+  Target target_;
   SenderTimeouts timeouts_;
-  const zabbix::TlsContext* tls_;
+  const TlsContext* tls_;
 };
 
 }  // namespace bm

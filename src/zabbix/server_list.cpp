@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -81,4 +81,4 @@ std::vector<Target> parseServerList(std::string_view text) {
   return out;
 }
 
-}  // namespace bm::zabbix
+}  // namespace bm

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace bm::zabbix {
+namespace bm {
 
 // The port used when the server text names none. Not Zabbix's 10051: existing deployments
 // point this agent at trappers listening on 10052, and they keep working unchanged.
@@ -35,4 +35,4 @@ struct Target {
 // cannot read becomes a target without nodes.
 std::vector<Target> parseServerList(std::string_view text);
 
-}  // namespace bm::zabbix
+}  // namespace bm

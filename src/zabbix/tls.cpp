@@ -16,7 +16,7 @@
 #include "base/fd.hpp"
 #include "base/utf8.hpp"
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 // Zabbix's own choices, which every Zabbix build accepts (TLS 1.3 keeps OpenSSL's suites).
@@ -403,4 +403,4 @@ std::size_t TlsSession::receiveSome(char* out, std::size_t size, Clock::time_poi
   }
 }
 
-}  // namespace bm::zabbix
+}  // namespace bm

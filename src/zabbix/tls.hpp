@@ -10,7 +10,7 @@
 struct ssl_ctx_st;
 struct ssl_st;
 
-namespace bm::zabbix {
+namespace bm {
 
 // Encryption toward the server, chosen by the variables Zabbix's own container images use, so
 // that cron lines, systemd units and launched children carry it alike.
@@ -93,4 +93,4 @@ class TlsSession {
   std::unique_ptr<ssl_st, SessionDeleter> ssl_;
 };
 
-}  // namespace bm::zabbix
+}  // namespace bm

@@ -21,7 +21,7 @@ TEST(EntregarIdades, GivesUpOnOneHostAndGoesOnToTheNext) {
   int pauses = 0;
   options.pause = [&](std::chrono::seconds) { ++pauses; };
   test::CapturedStdout out;
-  entregarIdades(entries, "127.0.0.30", "backups", options);
+  deliverAges(entries, "127.0.0.30", "backups", options);
 
   std::string lines;
   for (int attempt = 1; attempt <= 5; ++attempt) {

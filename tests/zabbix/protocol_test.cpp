@@ -9,7 +9,7 @@
 
 #include "base/failure.hpp"
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 TEST(SenderRequest, FramesTheWorkedExample) {
@@ -120,9 +120,9 @@ TEST(IsSuccess, ReadsAReplyAsLargeAsTheCapInLittleMemory) {
 #endif
 
 }  // namespace
-}  // namespace bm::zabbix
+}  // namespace bm
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 TEST(ReplyReader, TakesTheReplyInPiecesOfAnySize) {
@@ -159,4 +159,4 @@ TEST(ReplyReader, FailsOnceTheHeaderIsBad) {
 }
 
 }  // namespace
-}  // namespace bm::zabbix
+}  // namespace bm

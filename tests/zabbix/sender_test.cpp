@@ -102,7 +102,7 @@ TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
   EXPECT_EQ(sendOnce("::1"), "");
   // The same address in the brackets a server list puts around it, with and without the port.
   for (const char* text : {"[::1]", "[::1]:10052"}) {
-    ZabbixSender(zabbix::parseServerList(text).at(0), kShort)
+    ZabbixSender(parseServerList(text).at(0), kShort)
         .send({ZabbixMetric("host", "key", std::string("1"))});
   }
   EXPECT_EQ(v6->requests().size(), 3u);

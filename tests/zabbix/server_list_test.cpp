@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace bm::zabbix {
+namespace bm {
 namespace {
 
 // Targets as "text => host port | host port" lines; a target without nodes shows "=> ?".
@@ -92,4 +92,4 @@ TEST(ServerList, LongListsAreNotRead) {
 }
 
 }  // namespace
-}  // namespace bm::zabbix
+}  // namespace bm

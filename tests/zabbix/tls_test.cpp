@@ -32,17 +32,17 @@ constexpr char kInfo[] = "processed: 1; failed: 0; total: 1; seconds spent: 0.00
 // The agent's side: a key file of its own, read as the program reads ZBX_TLSPSKFILE.
 struct PskClient {
   test::TempDir dir;
-  std::unique_ptr<zabbix::TlsContext> context;
+  std::unique_ptr<TlsContext> context;
 
   explicit PskClient(const std::string& hex) {
     const std::string path = dir / "psk.key";
     std::ofstream(path) << hex << "\n";
     ::chmod(path.c_str(), 0600);
-    zabbix::TlsSettings settings;
-    settings.mode = zabbix::TlsSettings::Mode::Psk;
+    TlsSettings settings;
+    settings.mode = TlsSettings::Mode::Psk;
     settings.pskIdentity = kIdentity;
     settings.pskFile = path;
-    context = std::make_unique<zabbix::TlsContext>(settings);
+    context = std::make_unique<TlsContext>(settings);
   }
 };
 
@@ -129,7 +129,7 @@ class TlsTrapper {
 };
 
 // The message of the failure a send ends in, or its "info" when it completes.
-std::string sendOnce(const std::string& server, const zabbix::TlsContext& tls,
+std::string sendOnce(const std::string& server, const TlsContext& tls,
                      const std::string& value, SenderTimeouts timeouts) {
   try {
     return ZabbixSender(server, 10052, timeouts, &tls).send({ZabbixMetric("host", "key", value)});

@@ -1,4 +1,4 @@
-#include "zabbix/send.hpp"
+#include "zabbix/delivery.hpp"
 
 #include <cerrno>
 #include <ctime>
@@ -69,14 +69,14 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
   // The metric, its request, the encryption and the senders are built once, outside the
   // attempts: a failure there (a key file that cannot be read, memory running out) ends the run
   // with a failure report before anything is sent, instead of reading as failed sends.
-  const zabbix::TlsContext* tls = options.tls != nullptr ? options.tls : zabbix::environmentTls();
+  const TlsContext* tls = options.tls != nullptr ? options.tls : environmentTls();
   std::vector<ZabbixMetric> metrics;
   metrics.emplace_back(zabbix_host, key, std::move(value));
   const std::string request = ZabbixSender::request(metrics);
   // The metric goes once its request is built, so that a large value is held once.
   std::vector<ZabbixMetric>().swap(metrics);
   // Independent servers each get the value, each with attempts of its own.
-  for (zabbix::Target& target : zabbix::parseServerList(zabbix_server)) {
+  for (Target& target : parseServerList(zabbix_server)) {
     const std::string shown = target.text;
     const ZabbixSender zbx(std::move(target), options.timeouts, tls);
     deliver(zbx, request, zabbix_host, key, shown, options);

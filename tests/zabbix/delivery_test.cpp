@@ -1,4 +1,4 @@
-#include "zabbix/send.hpp"
+#include "zabbix/delivery.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

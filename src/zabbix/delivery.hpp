@@ -13,7 +13,7 @@ struct DeliveryOptions {
   std::function<void(std::chrono::seconds)> pause;  // empty: really sleep
   SenderTimeouts timeouts;
   // The encryption to use; null: as the environment's ZBX_TLS* variables say.
-  const zabbix::TlsContext* tls = nullptr;
+  const TlsContext* tls = nullptr;
 };
 
 // Delivers one value for one item to each server of the server text (port 10052 unless the text
