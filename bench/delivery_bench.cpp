@@ -20,12 +20,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/fd.hpp"
 #include "zabbix/protocol.hpp"
 #include "zabbix/sender.hpp"
 #include "zabbix/tls.hpp"
@@ -86,30 +88,30 @@ void serve(int listener, const std::atomic<bool>& stop, SSL_CTX* tls = nullptr) 
   while (!stop) {
     pollfd p{listener, POLLIN, 0};
     if (::poll(&p, 1, 100) <= 0) continue;
-    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    const bm::Fd accepted(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    const int fd = accepted.get();
     if (fd < 0) continue;
     if (tls == nullptr) {
       answer(fd, [&](const std::string& r) { ::send(fd, r.data(), r.size(), MSG_NOSIGNAL); });
     } else {
-      SSL* ssl = SSL_new(tls);
+      const std::unique_ptr<SSL, decltype(&SSL_free)> session(SSL_new(tls), &SSL_free);
+      SSL* ssl = session.get();
       SSL_set_fd(ssl, fd);
       if (SSL_accept(ssl) == 1) {
         answer(ssl, [&](const std::string& r) { SSL_write(ssl, r.data(), int(r.size())); });
         SSL_shutdown(ssl);
       }
-      SSL_free(ssl);
     }
-    ::close(fd);
   }
 }
 
-int listenOn(int port) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+bm::Fd listenOn(int port) {
+  bm::Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int on = 1;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   const sockaddr_in a = serverAddress(port);
-  if (::bind(listener, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listener, 128) != 0) {
+  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener.get(), 128) != 0) {
     throw std::runtime_error("bind 127.0.0.9:" + std::to_string(port));
   }
   return listener;
@@ -131,14 +133,15 @@ struct KeyFiles {
   std::string operator/(const char* name) const { return (dir / name).string(); }
 
   void writeText(const char* name, const std::string& text) const {
-    FILE* f = std::fopen((*this / name).c_str(), "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+    std::ofstream(*this / name) << text;
     ::chmod((*this / name).c_str(), 0600);
   }
   void certificate(const std::string& name) const {
-    EVP_PKEY* key = EVP_RSA_gen(2048);
-    X509* x = X509_new();
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> owned(EVP_RSA_gen(2048),
+                                                                   &EVP_PKEY_free);
+    const std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), &X509_free);
+    EVP_PKEY* key = owned.get();
+    X509* x = certificate.get();
     ASN1_INTEGER_set(X509_get_serialNumber(x), 1);
     X509_gmtime_adj(X509_getm_notBefore(x), 0);
     X509_gmtime_adj(X509_getm_notAfter(x), 86400);
@@ -147,14 +150,12 @@ struct KeyFiles {
                                reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1, 0);
     X509_set_issuer_name(x, X509_get_subject_name(x));
     X509_sign(x, key, EVP_sha256());
-    FILE* f = std::fopen((*this / (name + ".crt").c_str()).c_str(), "w");
-    PEM_write_X509(f, x);
-    std::fclose(f);
-    f = std::fopen((*this / (name + ".key").c_str()).c_str(), "w");
-    PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
-    std::fclose(f);
-    X509_free(x);
-    EVP_PKEY_free(key);
+    const auto file = [&](const std::string& suffix) {
+      return std::unique_ptr<BIO, decltype(&BIO_free)>(
+          BIO_new_file((*this / (name + suffix).c_str()).c_str(), "w"), &BIO_free);
+    };
+    PEM_write_bio_X509(file(".crt").get(), x);
+    PEM_write_bio_PrivateKey(file(".key").get(), key, nullptr, nullptr, 0, nullptr, nullptr);
   }
 };
 
@@ -184,7 +185,8 @@ SSL_CTX* certificateServer(const KeyFiles& files) {
 // The floor: what any client must do per send.
 void bareSend(const std::string& request) {
   const sockaddr_in a = serverAddress();
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bm::Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int fd = socket.get();
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     throw std::runtime_error("connect");
   }
@@ -196,7 +198,6 @@ void bareSend(const std::string& request) {
   for (int i = 8; i >= 5; --i) length = (length << 8) | static_cast<unsigned char>(header[i]);
   body.resize(length);
   readExactly(fd, body.data(), length);
-  ::close(fd);
 }
 
 template <typename F>
@@ -234,12 +235,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> certContext(certificateServer(files),
                                                                 &SSL_CTX_free);
 
-  const int listeners[] = {listenOn(10052), listenOn(10053), listenOn(10054)};
+  const bm::Fd listeners[] = {listenOn(10052), listenOn(10053), listenOn(10054)};
   std::atomic<bool> stop{false};
   std::thread servers[] = {
-      std::thread(serve, listeners[0], std::cref(stop), nullptr),
-      std::thread(serve, listeners[1], std::cref(stop), pskContext.get()),
-      std::thread(serve, listeners[2], std::cref(stop), certContext.get())};
+      std::thread(serve, listeners[0].get(), std::cref(stop), nullptr),
+      std::thread(serve, listeners[1].get(), std::cref(stop), pskContext.get()),
+      std::thread(serve, listeners[2].get(), std::cref(stop), certContext.get())};
 
   const bm::SenderTimeouts timeouts;
   const bm::ZabbixSender plain(kAddress, 10052);
@@ -258,7 +259,6 @@ int main(int argc, char** argv) {
   }
   stop = true;
   for (std::thread& server : servers) server.join();
-  for (int listener : listeners) ::close(listener);
 
   const auto perSend = [&](const std::vector<double>& rounds) {
     return median(rounds) / perRound * 1e6;

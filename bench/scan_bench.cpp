@@ -2,22 +2,21 @@
 // as `find -printf '%f %T@'` pays them. Directories are made once and kept under WORKDIR.
 //   scan_bench AGENT WORKDIR [ROUNDS]
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/run.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -28,27 +27,15 @@ struct Sample {
 
 // Runs a command with standard output on /dev/null; its wall time and peak resident set.
 Sample runOnce(const std::vector<std::string>& argv) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+  bm::test::RunOptions options;
+  options.program = argv[0];
+  options.discardStdout = true;
   const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-    throw std::runtime_error("cannot run " + argv[0]);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
+  const bm::test::RunResult result = bm::test::run(argv, options);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(argv[0] + " " + argv[1] + " failed");
-  }
-  return {seconds, usage.ru_maxrss};
+  if (result.status != 0) throw std::runtime_error(argv[0] + " " + argv[1] + " failed");
+  return {seconds, result.peakKib};
 }
 
 std::string dateText(int daysBefore) {
@@ -60,23 +47,15 @@ std::string dateText(int daysBefore) {
   return text;
 }
 
-void touchFile(const std::string& path, std::time_t mtime) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("open " + path);
-  ::close(fd);
-  const struct timespec times[2] = {{mtime, 0}, {mtime, 123456789}};
-  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
 // Made once: a marker file says the directory is complete.
 bool prepare(const std::string& dir) {
   if (::access((dir + ".done").c_str(), F_OK) == 0) return false;
-  std::system(("rm -rf '" + dir + "'").c_str());
+  std::filesystem::remove_all(dir);
   ::mkdir(dir.c_str(), 0755);
   return true;
 }
 
-void finish(const std::string& dir) { touchFile(dir + ".done", 0); }
+void finish(const std::string& dir) { bm::test::makeFile(dir + ".done", 0); }
 
 // Four backups per host, dated over a year, as a Huawei backup job leaves them.
 void makeNameFieldTree(const std::string& dir, int entries) {
@@ -87,7 +66,7 @@ void makeNameFieldTree(const std::string& dir, int entries) {
     const int days = (host * 7 + (i % 4) * 13) % 365;
     char name[96];
     std::snprintf(name, sizeof name, "%s.cfg.core-sw%06d.zip", dateText(days).c_str(), host);
-    touchFile(dir + "/" + name, 1796688000 - days * 86400 + 7200);
+    bm::test::makeFile(dir + "/" + name, 1796688000 - days * 86400 + 7200, 123456789);
   }
   finish(dir);
 }
@@ -99,7 +78,8 @@ void makeModificationTimeTree(const std::string& dir, int entries) {
   for (int i = 0; i < entries; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "router-%07d.cfg", i);
-    touchFile(dir + "/" + name, 1796688000 - (static_cast<std::time_t>(i) * 157) % 31536000);
+    bm::test::makeFile(dir + "/" + name,
+                       1796688000 - (static_cast<std::time_t>(i) * 157) % 31536000, 123456789);
   }
   finish(dir);
 }
@@ -115,7 +95,7 @@ struct Command {
 };
 
 void measure(const std::string& agent, const std::string& dir, int entries, int rounds) {
-  const std::vector<std::string> floorCommand = {"find",      dir, "-mindepth", "1",
+  const std::vector<std::string> floorCommand = {"/usr/bin/find", dir, "-mindepth", "1",
                                                  "-maxdepth", "1", "-printf",   "%f %T@\n"};
   const std::vector<Command> commands = {
       {"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/fd.hpp"
+
 namespace bm::test {
 
 // Standard output redirected to a file for as long as this lives; text() flushes the program's
@@ -15,8 +17,8 @@ class CapturedStdout {
   std::string text() const;
 
  private:
-  int saved_;
-  int file_;
+  Fd saved_;
+  Fd file_;
 };
 
 }  // namespace bm::test

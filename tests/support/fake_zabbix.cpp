@@ -8,17 +8,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
 namespace bm::test {
 namespace {
 
-int listenOn(const std::string& address, int port, int backlog = 16) {
+Fd listenOn(const std::string& address, int port, int backlog = 16) {
   const bool v6 = address.find(':') != std::string::npos;
-  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Fd listener(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int fd = listener.get();
   const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+    throw std::runtime_error(std::string("fake Zabbix socket: ") + std::strerror(errno));
+  }
   int rc = -1;
   if (v6) {
     sockaddr_in6 a{};
@@ -34,11 +38,10 @@ int listenOn(const std::string& address, int port, int backlog = 16) {
     rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   if (rc != 0 || ::listen(fd, backlog) != 0) {
-    const std::string reason = std::strerror(errno);
-    ::close(fd);
-    throw std::runtime_error("fake Zabbix cannot listen on " + address + ": " + reason);
+    throw std::runtime_error("fake Zabbix cannot listen on " + address + ": " +
+                             std::strerror(errno));
   }
-  return fd;
+  return listener;
 }
 
 // Waits for fd or the stop pipe; false once stopped.
@@ -62,16 +65,17 @@ void writeAll(int fd, std::string_view bytes) {
 
 FakeZabbix::FakeZabbix(const std::string& address, Script script, int port)
     : script_(std::move(script)), listener_(listenOn(address, port)) {
-  if (::pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+  stopRead_.reset(ends[0]);
+  stopWrite_.reset(ends[1]);
   thread_ = std::thread([this] { serve(); });
 }
 
 FakeZabbix::~FakeZabbix() {
-  ::write(stop_[1], "x", 1);
+  // A full pipe is as good as a written byte: the thread sees it readable either way.
+  [[maybe_unused]] const ssize_t written = ::write(stopWrite_.get(), "x", 1);
   thread_.join();
-  ::close(listener_);
-  ::close(stop_[0]);
-  ::close(stop_[1]);
 }
 
 std::vector<std::string> FakeZabbix::requests() const {
@@ -106,7 +110,7 @@ FakeZabbix::Answer FakeZabbix::failed() {
 std::string FakeZabbix::readRequest(int fd) {
   std::string bytes;
   std::size_t wanted = 13;
-  while (bytes.size() < wanted && waitReadable(fd, stop_[0], 5000)) {
+  while (bytes.size() < wanted && waitReadable(fd, stopRead_.get(), 5000)) {
     char buffer[65536];
     const ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, wanted - bytes.size()), 0);
     if (n <= 0) break;
@@ -122,7 +126,7 @@ std::string FakeZabbix::readRequest(int fd) {
 
 std::string FakeZabbix::readWhatArrives(int fd) {
   char buffer[65536];
-  if (!waitReadable(fd, stop_[0], 5000)) return "";
+  if (!waitReadable(fd, stopRead_.get(), 5000)) return "";
   const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
   return std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
 }
@@ -130,7 +134,7 @@ std::string FakeZabbix::readWhatArrives(int fd) {
 // Waits for the client to close without reading what it sends.
 void FakeZabbix::holdUnread(int fd) {
   for (;;) {
-    pollfd p[2] = {{fd, POLLRDHUP, 0}, {stop_[0], POLLIN, 0}};
+    pollfd p[2] = {{fd, POLLRDHUP, 0}, {stopRead_.get(), POLLIN, 0}};
     if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
     if (p[1].revents != 0 || (p[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
   }
@@ -138,13 +142,14 @@ void FakeZabbix::holdUnread(int fd) {
 
 void FakeZabbix::holdUntilClosed(int fd) {
   char buffer[4096];
-  while (waitReadable(fd, stop_[0]) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
+  while (waitReadable(fd, stopRead_.get()) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
   }
 }
 
 void FakeZabbix::serve() {
-  for (int connection = 0; waitReadable(listener_, stop_[0]); ++connection) {
-    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  for (int connection = 0; waitReadable(listener_.get(), stopRead_.get()); ++connection) {
+    Fd accepted(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const int fd = accepted.get();
     if (fd < 0) continue;
     Answer reply = script_(connection, "");
     std::string request;
@@ -168,7 +173,7 @@ void FakeZabbix::answer(int fd, const Answer& reply) {
   } else {
     for (char c : reply.bytes) {
       // Stops early once the client has gone or the test ends.
-      if (waitReadable(fd, stop_[0], static_cast<int>(reply.trickle.count()))) break;
+      if (waitReadable(fd, stopRead_.get(), static_cast<int>(reply.trickle.count()))) break;
       writeAll(fd, std::string_view(&c, 1));
     }
   }
@@ -181,7 +186,6 @@ void FakeZabbix::answer(int fd, const Answer& reply) {
     const linger abort{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
   }
-  ::close(fd);
 }
 
 BlackHole::BlackHole(const std::string& address, int port) : listener_(listenOn(address, port, 0)) {

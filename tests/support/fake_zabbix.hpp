@@ -62,8 +62,9 @@ class FakeZabbix {
   void answer(int fd, const Answer& answer);
 
   Script script_;
-  int listener_ = -1;
-  int stop_[2] = {-1, -1};
+  Fd listener_;
+  Fd stopRead_;  // readable once the destructor asks the thread to end
+  Fd stopWrite_;
   mutable std::mutex mutex_;
   mutable std::condition_variable served_;
   std::vector<std::string> requests_;

@@ -11,32 +11,38 @@
 #include <regex>
 #include <stdexcept>
 
+#include "base/fd.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm::test {
 namespace {
 
 struct Pipe {
-  int read = -1;
-  int write = -1;
+  Fd read;
+  Fd write;
   Pipe() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-    read = ends[0];
-    write = ends[1];
+    read.reset(ends[0]);
+    write.reset(ends[1]);
   }
-  ~Pipe() {
-    if (read >= 0) ::close(read);
-    if (write >= 0) ::close(write);
+};
+
+// The spawn's file actions, destroyed however the spawn ends.
+class FileActions {
+ public:
+  FileActions() {
+    if (::posix_spawn_file_actions_init(&actions_) != 0) {
+      throw std::runtime_error("posix_spawn_file_actions_init");
+    }
   }
-  void closeWrite() {
-    ::close(write);
-    write = -1;
-  }
-  void closeRead() {
-    ::close(read);
-    read = -1;
-  }
+  ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
 };
 
 std::vector<std::string> environment(const RunOptions& options) {
@@ -55,7 +61,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }
 
 void drain(Pipe& out, Pipe& err, RunResult& result) {
-  pollfd fds[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
+  pollfd fds[2] = {{out.read.get(), POLLIN, 0}, {err.read.get(), POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
     if (::poll(fds, 2, -1) < 0) {
@@ -80,17 +86,21 @@ void drain(Pipe& out, Pipe& err, RunResult& result) {
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   Pipe out;
   Pipe err;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out.write, 1);
-  posix_spawn_file_actions_adddup2(&actions, err.write, 2);
+  FileActions files;
+  posix_spawn_file_actions_t* actions = files.get();
+  posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0);
+  if (options.discardStdout) {
+    posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_adddup2(actions, out.write.get(), 1);
+  }
+  posix_spawn_file_actions_adddup2(actions, err.write.get(), 2);
   if (options.inheritedDescriptor >= 0) {
-    posix_spawn_file_actions_addopen(&actions, options.inheritedDescriptor, "/dev/null", O_RDONLY,
+    posix_spawn_file_actions_addopen(actions, options.inheritedDescriptor, "/dev/null", O_RDONLY,
                                      0);
   }
   if (!options.directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
+    posix_spawn_file_actions_addchdir_np(actions, options.directory.c_str());
   }
   std::vector<std::string> args = argv;
   std::vector<std::string> env = environment(options);
@@ -102,24 +112,18 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
     // posix_spawnp searches the caller's PATH; the child's own PATH is the one given in env.
     const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", options.env.at("PATH").c_str(), 1);
-    rc = ::posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
+    rc = ::posix_spawnp(&pid, argv[0].c_str(), actions, nullptr, argp.data(), envp.data());
     ::setenv("PATH", saved.c_str(), 1);
   } else {
-    rc = ::posix_spawn(&pid, options.program.c_str(), &actions, nullptr, argp.data(), envp.data());
+    rc = ::posix_spawn(&pid, options.program.c_str(), actions, nullptr, argp.data(), envp.data());
   }
-  posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("posix_spawn " + options.program);
-  out.closeWrite();
-  err.closeWrite();
-  if (options.closedStdout) out.closeRead();
+  out.write.reset();
+  err.write.reset();
+  // Standard output that nobody reads: the read end goes, and draining sees it ended.
+  if (options.closedStdout || options.discardStdout) out.read.reset();
   RunResult result{{}, {}, -1};
-  if (options.closedStdout) {
-    Pipe none;
-    none.closeWrite();
-    drain(none, err, result);
-  } else {
-    drain(out, err, result);
-  }
+  drain(out, err, result);
   int status = 0;
   rusage usage{};
   while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {

@@ -19,6 +19,7 @@ struct RunOptions {
   std::map<std::string, std::string> env;  // added to PATH and the pinned TZ
   bool searchPath = false;                 // find argv[0] through PATH, as a shell would
   bool closedStdout = false;               // standard output is a pipe nobody reads
+  bool discardStdout = false;              // standard output is /dev/null
   int inheritedDescriptor = -1;            // if set, this number is open on /dev/null too
 };
 

@@ -7,7 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
+
+#include "base/fd.hpp"
 
 namespace bm::test {
 
@@ -24,9 +27,8 @@ TempDir::~TempDir() {
 }
 
 void makeFile(const std::string& path, std::time_t seconds, long nanoseconds) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("open " + path);
-  ::close(fd);
+  const Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) throw std::runtime_error("open " + path);
   setModificationTime(path, seconds, nanoseconds);
 }
 
@@ -43,13 +45,15 @@ void makeDirectory(const std::string& path) {
 
 std::vector<std::string> listingOrder(const std::string& directory) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(directory.c_str());
-  if (dir == nullptr) throw std::runtime_error("opendir " + directory);
-  while (const dirent* entry = ::readdir(dir)) {
+  struct Closedir {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  const std::unique_ptr<DIR, Closedir> dir(::opendir(directory.c_str()));
+  if (!dir) throw std::runtime_error("opendir " + directory);
+  while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
-  ::closedir(dir);
   return names;
 }
 
