@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j$(JOBS) --test-dir
 
-.PHONY: all deps deps-server build package package-check screenshots demo sandbox check test bench fuzz fuzz-build fuzz-short clean
+.PHONY: all deps deps-server build package package-check screenshots demo sandbox check test lint bench fuzz fuzz-build fuzz-short clean
 
 all: build
 
@@ -41,7 +41,7 @@ sandbox: build
 # Every test twice, warnings as errors, then under AddressSanitizer and UBSan; then a short
 # run of every fuzz target. The tests against real Zabbix processes run once, in the first build:
 # they prove the agent's traffic, which the sanitizers do not change.
-check: deps-server
+check: deps-server lint
 	cmake -S . -B build/werror -DBM_WERROR=ON
 	cmake --build build/werror -j$(JOBS)
 	$(CTEST) build/werror
@@ -56,6 +56,18 @@ test: deps-server
 	cmake --build build/werror -j$(JOBS)
 	$(CTEST) build/werror
 
+# The house's checks of the text itself: formatting, clang-tidy on the program's sources (with
+# the checks in .clang-tidy, every finding an error) and shellcheck on every shell script.
+SHELL_SCRIPTS = .ci/run scripts/demo scripts/fuzz scripts/install-deps scripts/package-check \
+  scripts/sandbox-demo scripts/screenshots scripts/zabbix-sandbox tests/integration/*.sh
+lint: deps
+	@cmake -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBM_BENCH=ON >/dev/null
+	@find src tests bench fuzz -name '*.cpp' -o -name '*.hpp' | xargs clang-format --dry-run -Werror
+	@find src -name '*.cpp' | xargs -P$(JOBS) -n4 clang-tidy -p build/lint --quiet \
+	  --warnings-as-errors='*' 2>/dev/null
+	@shellcheck -x -P SCRIPTDIR $(SHELL_SCRIPTS)
+	@echo "lint: clean"
+
 # Benchmarks: run on demand, never by make check; they print ratios against a floor measured in
 # the same run.
 bench: deps
@@ -64,10 +76,10 @@ bench: deps
 	build/bench/bench/delivery_bench 10000
 	build/bench/bench/scan_bench build/bench/src/cli/backup-monitor $${TMPDIR:-/tmp}/backup-monitor-bench
 
-# The fuzz targets need clang (libFuzzer); the default configuration builds them with it.
+# The fuzz targets need clang (libFuzzer), in a build of their own.
 FUZZ_RUNS ?= 10000000
 fuzz-build: deps
-	@CXX=clang++ cmake -S . -B build/fuzz -DBM_WERROR=ON -DBM_TESTS=OFF >/dev/null
+	@CXX=clang++ cmake -S . -B build/fuzz -DBM_WERROR=ON -DBM_TESTS=OFF -DBM_FUZZ=ON >/dev/null
 	@cmake --build build/fuzz -j$(JOBS) >/dev/null
 
 fuzz: fuzz-build

@@ -4,12 +4,12 @@
 //   delivery_bench [SENDS]
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,7 +138,7 @@ struct KeyFiles {
   }
   void certificate(const std::string& name) const {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> owned(EVP_RSA_gen(2048),
-                                                                   &EVP_PKEY_free);
+                                                                    &EVP_PKEY_free);
     const std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), &X509_free);
     EVP_PKEY* key = owned.get();
     X509* x = certificate.get();

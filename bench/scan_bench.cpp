@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -96,7 +96,7 @@ struct Command {
 
 void measure(const std::string& agent, const std::string& dir, int entries, int rounds) {
   const std::vector<std::string> floorCommand = {"/usr/bin/find", dir, "-mindepth", "1",
-                                                 "-maxdepth", "1", "-printf",   "%f %T@\n"};
+                                                 "-maxdepth",     "1", "-printf",   "%f %T@\n"};
   const std::vector<Command> commands = {
       {"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},
       {"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}},

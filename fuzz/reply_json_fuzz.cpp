@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // {"response":"success","x":[[[ ... body ... ]]]}: the nesting must not change the answer.
     const std::string inner = std::string(depth, '[') + body + std::string(depth, ']');
     const bool innerIsValue = nlohmann::json::accept(inner);
-    FUZZ_CHECK(bm::isSuccess(R"({"response":"success","x":)" + inner + "}") ==
-               innerIsValue);
+    FUZZ_CHECK(bm::isSuccess(R"({"response":"success","x":)" + inner + "}") == innerIsValue);
     return 0;
   }
   const bm::Reply read = bm::readReply(body);

@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(joined == text);
   if (!text.empty() && text.find_first_of(",;:") == std::string_view::npos) {
     FUZZ_CHECK(targets.size() == 1 && targets[0].nodes.size() == 1 &&
-               targets[0].nodes[0].host == text &&
-               targets[0].nodes[0].port == bm::kDefaultPort);
+               targets[0].nodes[0].host == text && targets[0].nodes[0].port == bm::kDefaultPort);
   }
   return 0;
 }

@@ -51,7 +51,7 @@ std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
 }
 
 void deliverAges(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
-                    const std::string& zabbix_host, const DeliveryOptions& options) {
+                 const std::string& zabbix_host, const DeliveryOptions& options) {
   for (const BackupEntry& entry : descoberta) {
     // The key the server made from the discovered name, quoted where it quotes it.
     const std::string key = "ultimaModificacao[" + itemKeyParameter(entry.nomeHost) + "]";

@@ -16,7 +16,7 @@ std::vector<BackupEntry> collectionList(ScanResult scan, double now);
 // Sends each entry's age under "ultimaModificacao[HOST]", in order. A host that cannot be
 // delivered costs its five attempts; the next one is still tried.
 void deliverAges(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
-                    const std::string& zabbix_host, const DeliveryOptions& options = {});
+                 const std::string& zabbix_host, const DeliveryOptions& options = {});
 
 // Mode coletarData: prints every entry with its modification time and age (host "debug") or
 // delivers each age under "ultimaModificacao[HOST]". Ends the process.

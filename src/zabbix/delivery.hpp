@@ -21,7 +21,6 @@ struct DeliveryOptions {
 // included, it prints the retry line naming that server as written and pauses 5 seconds; then it
 // gives up on that server without telling the caller. Nothing is printed on success.
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, MetricValue value,
-                 const DeliveryOptions& options = {});
+                 const std::string& key, MetricValue value, const DeliveryOptions& options = {});
 
 }  // namespace bm

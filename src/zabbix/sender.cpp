@@ -23,8 +23,7 @@ std::map<std::string, std::size_t>& activeNodes() {
 
 // One request and its reply over a plain connection or a TLS session; the "info" of a success.
 template <typename Stream>
-std::string exchange(Stream& stream, const std::string& request,
-                     Clock::time_point deadline) {
+std::string exchange(Stream& stream, const std::string& request, Clock::time_point deadline) {
   stream.sendAll(request, deadline);
   ReplyReader reply(stream.peer());
   char buffer[4096];
@@ -55,8 +54,7 @@ ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts
                            const TlsContext* tls)
     : target_{server, {{server, port}}}, timeouts_(timeouts), tls_(tls) {}
 
-ZabbixSender::ZabbixSender(Target target, SenderTimeouts timeouts,
-                           const TlsContext* tls)
+ZabbixSender::ZabbixSender(Target target, SenderTimeouts timeouts, const TlsContext* tls)
     : target_(std::move(target)), timeouts_(timeouts), tls_(tls) {}
 
 std::string ZabbixSender::request(const std::vector<ZabbixMetric>& metrics) {

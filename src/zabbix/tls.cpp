@@ -46,8 +46,7 @@ std::string opensslReason() {
 // A file OpenSSL could not load: what it should hold, then OpenSSL's reason.
 [[noreturn]] void unusable(const char* variable, const std::string& path, const char* problem,
                            Origin origin = Origin::here()) {
-  misconfigured(variable, quotedText(path) + ": " + problem + " (" + opensslReason() + ")",
-                origin);
+  misconfigured(variable, quotedText(path) + ": " + problem + " (" + opensslReason() + ")", origin);
 }
 
 bool validUtf8(std::string_view text) {
@@ -219,7 +218,8 @@ void TlsContext::loadPsk() {
   std::size_t digits = 0;
   while (digits < size && hexValue(text[digits]) >= 0) ++digits;
   // Only the line's end (and blanks) may follow the digits.
-  if (std::any_of(text + digits, text + size, [](char c) { return std::strchr(" \t\r\n", c) == nullptr; }) ||
+  if (std::any_of(text + digits, text + size,
+                  [](char c) { return std::strchr(" \t\r\n", c) == nullptr; }) ||
       digits == 0) {
     misconfigured("ZBX_TLSPSKFILE", quotedText(path) + ": a chave não está em hexadecimal");
   }
@@ -241,8 +241,7 @@ void TlsContext::loadPsk() {
 unsigned int TlsContext::pskCallback(ssl_st* ssl, const char*, char* identity,
                                      unsigned int maxIdentity, unsigned char* psk,
                                      unsigned int maxPsk) {
-  const auto* self =
-      static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  const auto* self = static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
   const std::string& name = self->settings_.pskIdentity;
   const std::string& key = self->key_;
   if (name.size() + 1 > maxIdentity || key.size() > maxPsk) return 0;

@@ -127,10 +127,10 @@ TEST(Delivery, CollectionSendsOneAgePerHostUnderTheKeysTheServerMade) {
 void makeCertificate(const std::string& stem) {
   RunOptions options;
   options.program = "/usr/bin/openssl";
-  const RunResult made = run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                              "2", "-subj", "/CN=test", "-keyout", stem + ".key", "-out",
-                              stem + ".crt"},
-                             options);
+  const RunResult made =
+      run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+           "/CN=test", "-keyout", stem + ".key", "-out", stem + ".crt"},
+          options);
   ASSERT_EQ(made.status, 0) << made.err;
 }
 
@@ -160,8 +160,10 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
     env[name] = value;
     return env;
   };
-  const Env cert = {{"ZBX_TLSCONNECT", "cert"}, {"ZBX_TLSCAFILE", tmp / "a.crt"},
-                    {"ZBX_TLSCERTFILE", tmp / "a.crt"}, {"ZBX_TLSKEYFILE", tmp / "a.key"}};
+  const Env cert = {{"ZBX_TLSCONNECT", "cert"},
+                    {"ZBX_TLSCAFILE", tmp / "a.crt"},
+                    {"ZBX_TLSCERTFILE", tmp / "a.crt"},
+                    {"ZBX_TLSKEYFILE", tmp / "a.key"}};
   const struct {
     const char* name;
     Env env;
@@ -169,13 +171,20 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
     const char* function;
     const char* mode = "coletarData";
   } cases[] = {
-      {"unknown mode", {{"ZBX_TLSCONNECT", "tls"}},
-       "ZBX_TLSCONNECT: valor 'tls' desconhecido; use unencrypted, psk ou cert", "readMode"},
-      {"no identity", {{"ZBX_TLSCONNECT", "psk"}, {"ZBX_TLSPSKFILE", tmp / "short.key"}},
-       "ZBX_TLSPSKIDENTITY: obrigatória com ZBX_TLSCONNECT=psk", "readTlsSettings"},
-      {"key file without the mode", {{"ZBX_TLSPSKFILE", tmp / "short.key"}},
-       "ZBX_TLSPSKFILE: definida, mas ZBX_TLSCONNECT não é psk", "readTlsSettings"},
-      {"long identity", with(with(psk, "ZBX_TLSPSKFILE", "x"), "ZBX_TLSPSKIDENTITY", std::string(129, 'i')),
+      {"unknown mode",
+       {{"ZBX_TLSCONNECT", "tls"}},
+       "ZBX_TLSCONNECT: valor 'tls' desconhecido; use unencrypted, psk ou cert",
+       "readMode"},
+      {"no identity",
+       {{"ZBX_TLSCONNECT", "psk"}, {"ZBX_TLSPSKFILE", tmp / "short.key"}},
+       "ZBX_TLSPSKIDENTITY: obrigatória com ZBX_TLSCONNECT=psk",
+       "readTlsSettings"},
+      {"key file without the mode",
+       {{"ZBX_TLSPSKFILE", tmp / "short.key"}},
+       "ZBX_TLSPSKFILE: definida, mas ZBX_TLSCONNECT não é psk",
+       "readTlsSettings"},
+      {"long identity",
+       with(with(psk, "ZBX_TLSPSKFILE", "x"), "ZBX_TLSPSKIDENTITY", std::string(129, 'i')),
        "ZBX_TLSPSKIDENTITY: mais de 128 bytes", "readTlsSettings"},
       {"missing key file", with(psk, "ZBX_TLSPSKFILE", tmp / "none.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "none.key" + "': No such file or directory", "openRegular"},
@@ -198,18 +207,23 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
       {"no CA", with(cert, "ZBX_TLSCAFILE", ""),
        "ZBX_TLSCAFILE: obrigatória com ZBX_TLSCONNECT=cert", "readTlsSettings"},
       {"CA that is no certificate", with(cert, "ZBX_TLSCAFILE", tmp / "a.key"),
-       "ZBX_TLSCAFILE: '" + tmp / "a.key" + "': não contém certificados PEM (no certificate or crl found)", "loadCertificates"},
+       "ZBX_TLSCAFILE: '" + tmp / "a.key" +
+           "': não contém certificados PEM (no certificate or crl found)",
+       "loadCertificates"},
       {"certificate that is none", with(cert, "ZBX_TLSCERTFILE", tmp / "a.key"),
-       "ZBX_TLSCERTFILE: '" + tmp / "a.key" + "': não contém um certificado PEM (no start line)", "loadCertificates"},
+       "ZBX_TLSCERTFILE: '" + tmp / "a.key" + "': não contém um certificado PEM (no start line)",
+       "loadCertificates"},
       {"key that is none", with(cert, "ZBX_TLSKEYFILE", tmp / "a.crt"),
        "ZBX_TLSKEYFILE: '" + tmp / "a.crt" +
-           "': não contém uma chave privada PEM sem senha (unsupported)", "loadCertificates"},
-      {"key of another certificate", with(cert, "ZBX_TLSKEYFILE", tmp / "b.key"),
-       "ZBX_TLSKEYFILE: '" + tmp / "b.key" +
-           "': a chave não é a do certificado de ZBX_TLSCERTFILE",
+           "': não contém uma chave privada PEM sem senha (unsupported)",
        "loadCertificates"},
-      {"subject without certificates", {{"ZBX_TLSSERVERCERTSUBJECT", "CN=zabbix"}},
-       "ZBX_TLSSERVERCERTSUBJECT: definida, mas ZBX_TLSCONNECT não é cert", "readTlsSettings"},
+      {"key of another certificate", with(cert, "ZBX_TLSKEYFILE", tmp / "b.key"),
+       "ZBX_TLSKEYFILE: '" + tmp / "b.key" + "': a chave não é a do certificado de ZBX_TLSCERTFILE",
+       "loadCertificates"},
+      {"subject without certificates",
+       {{"ZBX_TLSSERVERCERTSUBJECT", "CN=zabbix"}},
+       "ZBX_TLSSERVERCERTSUBJECT: definida, mas ZBX_TLSCONNECT não é cert",
+       "readTlsSettings"},
   };
   FakeZabbix server(51, alwaysSuccess());
   // In a Zabbix agent's environment, its own keys stay its own, and values go in plain text.
@@ -223,8 +237,9 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
     RunOptions options;
     options.env = c.env;
     const RunResult result = runAgent({c.mode, dir, "127.0.0.51", "backups"}, options);
-    EXPECT_EQ(describe(result), expected(1, "", failureReport("ConfiguracaoInvalida", c.message,
-                                                              c.function, "src/zabbix/tls.cpp")));
+    EXPECT_EQ(describe(result), expected(1, "",
+                                         failureReport("ConfiguracaoInvalida", c.message,
+                                                       c.function, "src/zabbix/tls.cpp")));
     EXPECT_EQ(result.err.find(secret), std::string::npos);
   }
   EXPECT_EQ(server.requests().size(), 1u);

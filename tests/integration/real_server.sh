@@ -85,9 +85,11 @@ refused() {  # refused HOST KEY: the line's pattern, the server's timing aside
   printf 'processed: 0; failed: 1; total: 1; seconds spent: [0-9.]+'
 }
 out=$("$agent" coletarData "$routers" 127.0.0.1 no-such-host)
-grep -Eqx "$(refused no-such-host 'ultimaModificacao\[ROUTER1\.CFG\]')" <<<"$out" &&
-  grep -Eqx "$(refused no-such-host 'ultimaModificacao\["SW\]1"\]')" <<<"$out" &&
-  [ "$(wc -l <<<"$out")" = 2 ] || fail "an unknown host's values: $out"
+if ! grep -Eqx "$(refused no-such-host 'ultimaModificacao\[ROUTER1\.CFG\]')" <<<"$out" ||
+  ! grep -Eqx "$(refused no-such-host 'ultimaModificacao\["SW\]1"\]')" <<<"$out" ||
+  [ "$(wc -l <<<"$out")" != 2 ]; then
+  fail "an unknown host's values: $out"
+fi
 touch "$routers/new-router"
 out=$("$agent" coletarData "$routers" 127.0.0.1 backups)
 grep -Eqx "$(refused backups 'ultimaModificacao\[NEW-ROUTER\]')" <<<"$out" ||

@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154  # root and packages are set by the test that sources this
 # Shared by the tests against the Zabbix sandbox; sourced after setting agent, root and the
 # packages the test needs. Skips where the sandbox cannot run, restarts it from a fresh database,
 # and stops it at the end.

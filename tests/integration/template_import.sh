@@ -3,6 +3,8 @@
 # does its job: discovered items and triggers, every age in history, an old backup's trigger in
 # PROBLEM with its problem row and a fresh one's not, and a backup from the future flagged.
 #   template_import.sh AGENT SOURCE_DIR
+# Zabbix user macros ({$BACKUP.AGE.HIGH}) are written as they are, in single quotes.
+# shellcheck disable=SC2016
 set -euo pipefail
 agent=$1
 root=$2

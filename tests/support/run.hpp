@@ -9,7 +9,7 @@ namespace bm::test {
 struct RunResult {
   std::string out;
   std::string err;
-  int status;  // exit status, or 128 + signal
+  int status;        // exit status, or 128 + signal
   long peakKib = 0;  // the program's peak resident memory
 };
 

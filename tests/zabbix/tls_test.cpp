@@ -129,8 +129,8 @@ class TlsTrapper {
 };
 
 // The message of the failure a send ends in, or its "info" when it completes.
-std::string sendOnce(const std::string& server, const TlsContext& tls,
-                     const std::string& value, SenderTimeouts timeouts) {
+std::string sendOnce(const std::string& server, const TlsContext& tls, const std::string& value,
+                     SenderTimeouts timeouts) {
   try {
     return ZabbixSender(server, 10052, timeouts, &tls).send({ZabbixMetric("host", "key", value)});
   } catch (const Failure& failure) {
@@ -178,7 +178,8 @@ TEST(TlsSender, EveryHandshakeThatFailsIsAFailedSend) {
       {"never answers", Answer{"", false, false}, "recv " + peer + ": tempo esgotado"},
       {"closes at once", Answer{"", false, true, {}, false, true},
        "TLS " + peer + ": conexão fechada no handshake"},
-      {"closes after half a ServerHello", Answer{"\x16\x03\x03\x00\x40\x02", false, true, {}, false, true},
+      {"closes after half a ServerHello",
+       Answer{"\x16\x03\x03\x00\x40\x02", false, true, {}, false, true},
        "TLS " + peer + ": conexão fechada no handshake"},
       {"answers in plain text", Answer{FakeZabbix::success().bytes, false, true, {}, false, true},
        "TLS handshake " + peer + ": wrong version number"},
