@@ -15,6 +15,8 @@ void dispatch() {
   if (m == "descobertaBackups") descobertaBackups(caminho());
   if (m == "coletarData") coletarData(caminho());
   if (m.find("launch_") != std::string::npos) launch(m);
+  // "ecnontrado" is misspelt on purpose: operators and their scripts match this line as it has
+  // always been written.
   console::line("Modo de execução não ecnontrado.");
   console::endProcess(1);
 }
