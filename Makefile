@@ -61,6 +61,7 @@ test: deps-server
 SHELL_SCRIPTS = .ci/run scripts/demo scripts/fuzz scripts/install-deps scripts/package-check \
   scripts/sandbox-demo scripts/screenshots scripts/zabbix-sandbox tests/integration/*.sh
 lint: deps
+	@scripts/install-deps clang-format clang-tidy shellcheck
 	@cmake -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBM_BENCH=ON >/dev/null
 	@find src tests bench fuzz -name '*.cpp' -o -name '*.hpp' | xargs clang-format --dry-run -Werror
 	@find src -name '*.cpp' | xargs -P$(JOBS) -n4 clang-tidy -p build/lint --quiet \
