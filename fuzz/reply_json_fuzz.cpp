@@ -1,6 +1,6 @@
 // The reply's JSON read in one pass agrees with a parsed document on every body: the same
-// grammar, the same top-level "response". The first byte may wrap the body in nesting thousands
-// of levels deep, which the one-pass reader must take in its stride.
+// grammar, the same top-level "response", "info" and "redirect" address. The first byte may wrap
+// the body in nesting thousands of levels deep, which the one-pass reader must take in its stride.
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,6 +10,15 @@
 
 namespace {
 
+std::string redirectAddress(const nlohmann::json& reply) {
+  const auto redirect = reply.find("redirect");
+  if (redirect == reply.end() || !redirect->is_object()) return "";
+  const auto address = redirect->find("address");
+  if (address == redirect->end() || !address->is_string()) return "";
+  std::string text = address->get<std::string>();
+  return text.size() <= bm::kAddressLimit ? text : "";
+}
+
 bm::Reply parsedReply(const std::string& body) {
   const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
   if (!reply.is_object()) return {};
@@ -18,7 +27,8 @@ bm::Reply parsedReply(const std::string& body) {
   return {response != reply.end() && *response == "success",
           info != reply.end() && info->is_string()
               ? info->get<std::string>().substr(0, bm::kInfoLimit)
-              : ""};
+              : "",
+          redirectAddress(reply)};
 }
 
 }  // namespace
@@ -37,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bm::Reply read = bm::readReply(body);
   const bm::Reply parsed = parsedReply(body);
   FUZZ_CHECK(read.success == parsed.success && read.info == parsed.info);
+  FUZZ_CHECK(read.redirect == parsed.redirect);
   FUZZ_CHECK(bm::isSuccess(body) == read.success);
   return 0;
 }

@@ -32,11 +32,17 @@ bool isSuccess(std::string_view body);
 
 // What a reply says: whether the server took the request, and its top-level "info" text (the
 // last, if several), cut at kInfoLimit bytes; empty when there is none or it is not a string.
+// A Zabbix 7.0 server or proxy that does not own the host, because a proxy group gave it to
+// another proxy, answers {"redirect":{"revision":1,"address":"127.0.0.2:10063"},
+// "response":"failed"} (observed on 7.0.22): redirect is that address, empty when the reply has
+// none or it is longer than kAddressLimit.
 struct Reply {
   bool success = false;
   std::string info;
+  std::string redirect;
 };
 inline constexpr std::size_t kInfoLimit = 512;
+inline constexpr std::size_t kAddressLimit = 300;
 Reply readReply(std::string_view body);
 
 // A reply read as it arrives, in pieces of any size: the 13-byte header, then as many bytes as

@@ -20,6 +20,7 @@ class Decoded {
   }
   void feedCodePoint(char32_t c);
   bool is(std::string_view text) const { return length_ == kept_.size() && kept_ == text; }
+  bool whole() const { return length_ == kept_.size(); }
   std::string&& take() { return std::move(kept_); }
 
  private:
@@ -71,10 +72,13 @@ class ReplyJson {
   std::size_t pos_ = 0;
   std::vector<bool> open_;  // the containers around pos_: true for an object
   bool opened_ = false;     // value() has just opened a container
-  // The top-level member whose value is now read, if it is one of those kept.
-  enum class Member { Other, Response, Info } member_ = Member::Other;
+  // The member whose value is now read, if it is one of those kept: "response", "info" and
+  // "redirect" at the top, "address" inside that "redirect".
+  enum class Member { Other, Response, Info, Redirect, Address } member_ = Member::Other;
   bool responseIsSuccess_ = false;
   std::string info_;
+  bool inRedirect_ = false;  // inside the top-level "redirect" object
+  std::string redirect_;
 };
 
 Reply ReplyJson::read() {
@@ -90,7 +94,7 @@ Reply ReplyJson::read() {
   // A NUL byte after the value ends the text, as it did for the document parser before.
   const bool ended = pos_ == text_.size() || text_[pos_] == '\0';
   if (!ended || !topIsObject) return {};
-  return {responseIsSuccess_, std::move(info_)};
+  return {responseIsSuccess_, std::move(info_), std::move(redirect_)};
 }
 
 // One value; or the opening of a container that is not empty, up to its first value.
@@ -99,6 +103,7 @@ bool ReplyJson::value() {
   const Member reading = std::exchange(member_, Member::Other);
   if (reading == Member::Response) responseIsSuccess_ = false;
   if (reading == Member::Info) info_.clear();
+  if (reading == Member::Redirect || reading == Member::Address) redirect_.clear();
   switch (byte()) {
     case '{':
     case '[': {
@@ -111,13 +116,17 @@ bool ReplyJson::value() {
       }
       open_.push_back(object);
       opened_ = true;
+      if (reading == Member::Redirect && object) inRedirect_ = true;
       return !object || member();
     }
     case '"': {
-      Decoded text(reading == Member::Info ? kInfoLimit : 8);
+      Decoded text(reading == Member::Info      ? kInfoLimit
+                   : reading == Member::Address ? kAddressLimit
+                                                : 8);
       if (!string(&text)) return false;
       if (reading == Member::Response) responseIsSuccess_ = text.is("success");
       if (reading == Member::Info) info_ = text.take();
+      if (reading == Member::Address && text.whole()) redirect_ = text.take();
       return true;
     }
     case 't':
@@ -144,6 +153,7 @@ bool ReplyJson::afterValue(bool& done) {
     if (at(object ? '}' : ']')) {
       ++pos_;
       open_.pop_back();
+      if (open_.size() == 1) inRedirect_ = false;
       continue;
     }
     if (!at(',')) return false;
@@ -163,6 +173,8 @@ bool ReplyJson::member() {
   ++pos_;
   if (open_.size() == 1 && name.is("response")) member_ = Member::Response;
   if (open_.size() == 1 && name.is("info")) member_ = Member::Info;
+  if (open_.size() == 1 && name.is("redirect")) member_ = Member::Redirect;
+  if (open_.size() == 2 && inRedirect_ && name.is("address")) member_ = Member::Address;
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include "zabbix/sender.hpp"
 
+#include <algorithm>
 #include <map>
+#include <optional>
 
 #include "base/failure.hpp"
 #include "base/number_text.hpp"
@@ -21,9 +23,13 @@ std::map<std::string, std::size_t>& activeNodes() {
   return nodes;
 }
 
-// One request and its reply over a plain connection or a TLS session; the "info" of a success.
+// A proxy group's server or proxy may send the value on to the host's proxy this many times in
+// one attempt; each hop has the time-outs of a send of its own.
+constexpr int kMaxRedirects = 3;
+
+// One request and its reply over a plain connection or a TLS session.
 template <typename Stream>
-std::string exchange(Stream& stream, const std::string& request, Clock::time_point deadline) {
+ServerAnswer exchange(Stream& stream, const std::string& request, Clock::time_point deadline) {
   stream.sendAll(request, deadline);
   ReplyReader reply(stream.peer());
   char buffer[4096];
@@ -36,12 +42,23 @@ std::string exchange(Stream& stream, const std::string& request, Clock::time_poi
     }
     complete = reply.feed(std::string_view(buffer, n));
   }
-  Reply outcome = reply.reply();
-  if (!outcome.success) {
-    throw Failure(FailureKind::Delivery,
-                  "resposta de " + stream.peer() + ": " + reply.body().substr(0, 200));
-  }
-  return std::move(outcome.info);
+  return {reply.reply(), reply.body().substr(0, 200), stream.peer()};
+}
+
+// Where a redirect sends the value: host:port or [IPv6]:port, as Zabbix writes a proxy's address;
+// Zabbix's own port when it names none.
+std::optional<Endpoint> redirectEndpoint(const std::string& address) {
+  std::vector<Target> targets = parseServerList(address);
+  if (targets.size() != 1 || targets[0].nodes.size() != 1) return std::nullopt;
+  Endpoint endpoint = targets[0].nodes[0];
+  const bool portGiven = address.find("]:") != std::string::npos ||
+                         std::count(address.begin(), address.end(), ':') == 1;
+  if (!portGiven) endpoint.port = 10051;
+  return endpoint;
+}
+
+std::string endpointText(const Endpoint& endpoint) {
+  return endpoint.host + ":" + std::to_string(endpoint.port);
 }
 
 }  // namespace
@@ -91,7 +108,28 @@ std::string ZabbixSender::send(const std::string& request) const {
   throw Failure(FailureKind::Delivery, failures);
 }
 
+// Follows redirects (Zabbix 7.0 proxy groups) within the attempt, never twice to one address.
 std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& request) const {
+  std::vector<std::string> visited = {endpointText(node)};
+  for (Endpoint at = node;;) {
+    ServerAnswer answer = exchangeWith(at, request);
+    if (answer.reply.success) return std::move(answer.reply.info);
+    const std::string& address = answer.reply.redirect;
+    if (address.empty()) {
+      throw Failure(FailureKind::Delivery, "resposta de " + answer.peer + ": " + answer.excerpt);
+    }
+    const std::optional<Endpoint> next = redirectEndpoint(address);
+    if (!next || visited.size() > kMaxRedirects ||
+        std::find(visited.begin(), visited.end(), endpointText(*next)) != visited.end()) {
+      throw Failure(FailureKind::Delivery, "redirecionamento de " + answer.peer + " para " +
+                                               quotedText(address) + " não seguido");
+    }
+    visited.push_back(endpointText(*next));
+    at = *next;
+  }
+}
+
+ServerAnswer ZabbixSender::exchangeWith(const Endpoint& node, const std::string& request) const {
   const Clock::time_point connected = Clock::now() + timeouts_.connect;
   Connection connection = Connection::open(node.host, node.port, connected);
   if (tls_ == nullptr) return exchange(connection, request, Clock::now() + timeouts_.reply);

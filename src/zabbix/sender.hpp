@@ -26,6 +26,13 @@ class ZabbixMetric {
   Item item_;
 };
 
+// A server's answer to one request: what it said, the start of its body, and who said it.
+struct ServerAnswer {
+  Reply reply;
+  std::string excerpt;
+  std::string peer;
+};
+
 // How long a send may wait: a server that never answers costs one failed attempt, never a hang.
 struct SenderTimeouts {
   std::chrono::milliseconds connect{10000};  // to have a connection, handshake included
@@ -55,6 +62,7 @@ class ZabbixSender {
 
  private:
   std::string sendTo(const Endpoint& node, const std::string& request) const;
+  ServerAnswer exchangeWith(const Endpoint& node, const std::string& request) const;
 
   Target target_;
   SenderTimeouts timeouts_;

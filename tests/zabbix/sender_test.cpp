@@ -84,6 +84,50 @@ TEST(ZabbixSender, EveryBadServerIsAFailedSend) {
   }
 }
 
+// A Zabbix 7.0 server or proxy that does not own a proxy group's host answers with the address of
+// the proxy that does (the reply as observed on 7.0.22). Stand-ins on 127.0.0.17, one port each.
+TEST(ZabbixSender, FollowsRedirectsAFewHopsNeverInACircle) {
+  using Answer = FakeZabbix::Answer;
+  const auto redirectTo = [](int port) {
+    return Answer{FakeZabbix::frame(R"({"redirect":{"revision":1,"address":"127.0.0.17:)" +
+                                    std::to_string(port) + R"("},"response":"failed"})")};
+  };
+  const Answer reset{
+      FakeZabbix::frame(R"({"redirect":{"revision":2,"reset":true},"response":"failed"})")};
+  const auto refused = [](int from, int to) {
+    return "redirecionamento de 127.0.0.17:" + std::to_string(from) +
+           " para '127.0.0.17:" + std::to_string(to) + "' não seguido";
+  };
+  const struct {
+    const char* name;
+    std::vector<Answer> answers;  // of ports 10052, 10053, ...
+    std::string message;
+  } cases[] = {
+      {"one hop", {redirectTo(10053), FakeZabbix::success()}, ""},
+      {"three hops",
+       {redirectTo(10053), redirectTo(10054), redirectTo(10055), FakeZabbix::success()},
+       ""},
+      {"four hops",
+       {redirectTo(10053), redirectTo(10054), redirectTo(10055), redirectTo(10056),
+        FakeZabbix::success()},
+       refused(10055, 10056)},
+      {"a circle", {redirectTo(10053), redirectTo(10052)}, refused(10053, 10052)},
+      {"a reset, without an address",
+       {reset},
+       R"(resposta de 127.0.0.17:10052: {"redirect":{"revision":2,"reset":true},"response":"failed"})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<FakeZabbix>> servers;
+    for (std::size_t i = 0; i < c.answers.size(); ++i) {
+      servers.push_back(std::make_unique<FakeZabbix>(
+          "127.0.0.17", [&, i](int, const std::string&) { return c.answers[i]; },
+          10052 + static_cast<int>(i)));
+    }
+    EXPECT_EQ(sendOnce("127.0.0.17"), c.message);
+  }
+}
+
 TEST(ZabbixSender, NoServerIsAFailedSend) {
   EXPECT_EQ(sendOnce("127.0.0.5"), "connect 127.0.0.5:10052: Connection refused");
   EXPECT_EQ(sendOnce("no-such-host.invalid").substr(0, 33), "getaddrinfo no-such-host.invalid:");
