@@ -34,9 +34,11 @@ package-check:
 screenshots: build
 	@scripts/screenshots build/release/src/cli/backup-monitor
 
-# A private Zabbix server on 127.0.0.1:10052 with the examples delivered into it.
+# A private Zabbix server on 127.0.0.1:10052 with the examples delivered into it: Zabbix 6.0,
+# or make sandbox ZABBIX=7.0.
+ZABBIX ?= 6.0
 sandbox: build
-	@scripts/sandbox-demo build/release/src/cli/backup-monitor
+	@BM_ZABBIX_VERSION=$(ZABBIX) scripts/sandbox-demo build/release/src/cli/backup-monitor
 
 # Every test twice, warnings as errors, then under AddressSanitizer and UBSan; then a short
 # run of every fuzz target. The tests against real Zabbix processes run once, in the first build:

@@ -9,7 +9,7 @@ root=$2
 packages="zabbix-server-pgsql zabbix-frontend-php zabbix-proxy-sqlite3"
 diagnose() {
   sql "SELECT i.key_, r.state, r.error FROM items i LEFT JOIN item_rtdata r USING (itemid)"
-  tail -n 20 "${BM_SANDBOX_DIR:-/var/tmp/backup-monitor-sandbox}/proxy/zabbix_proxy.log"
+  tail -n 20 "$("$sandbox" dir)/backup-proxy/zabbix_proxy.log"
 }
 # shellcheck source=sandbox_test_lib.sh
 . "$(dirname "$0")/sandbox_test_lib.sh"

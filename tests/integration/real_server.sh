@@ -11,7 +11,7 @@ diagnose() {
   sql "SELECT i.itemid, i.key_, i.flags, r.state, r.error FROM items i
        LEFT JOIN item_rtdata r USING (itemid)"
   echo "--- server log"
-  grep -v ' started \[' "${BM_SANDBOX_DIR:-/var/tmp/backup-monitor-sandbox}/zabbix_server.log" |
+  grep -v ' started \[' "$("$sandbox" dir)/zabbix_server.log" |
     tail -n 30
 }
 # shellcheck source=sandbox_test_lib.sh

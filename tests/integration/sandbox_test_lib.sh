@@ -16,6 +16,9 @@ for package in $packages; do
 done
 
 sandbox=$root/scripts/zabbix-sandbox
+if [ "${BM_ZABBIX_VERSION:-6.0}" != 6.0 ] && ! "$sandbox" build-root >/dev/null; then
+  skip "the Zabbix ${BM_ZABBIX_VERSION} chroot cannot be built here (no debootstrap or no mirror)"
+fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"; "$sandbox" stop' EXIT
 "$sandbox" restart

@@ -15,7 +15,10 @@ diagnose() { sql "SELECT description, value, error FROM triggers WHERE flags = 4
 api() { "$sandbox" api "$1" "$2"; }
 
 # Import: every rule the file needs, or an empty rule set imports nothing and still says true.
-rules='{"groups":{"createMissing":true,"updateExisting":true},
+# 7.0 takes the file's groups as template groups.
+groups=groups
+[ "${BM_ZABBIX_VERSION:-6.0}" = 6.0 ] || groups=template_groups
+rules='{"'$groups'":{"createMissing":true,"updateExisting":true},
         "templates":{"createMissing":true,"updateExisting":true},
         "discoveryRules":{"createMissing":true,"updateExisting":true},
         "items":{"createMissing":true,"updateExisting":true},

@@ -10,7 +10,7 @@ root=$2
 packages="zabbix-server-pgsql openssl"
 diagnose() {
   sql "SELECT host, tls_connect, tls_accept, tls_issuer, tls_subject FROM hosts WHERE host = 'backups'"
-  tail -n 15 "${BM_SANDBOX_DIR:-/var/tmp/backup-monitor-sandbox}/zabbix_server.log"
+  tail -n 15 "$("$sandbox" dir)/zabbix_server.log"
 }
 # shellcheck source=sandbox_test_lib.sh
 . "$(dirname "$0")/sandbox_test_lib.sh"

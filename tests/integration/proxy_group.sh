@@ -1,0 +1,34 @@
+#!/bin/bash
+# A Zabbix 7.0 proxy group, real: proxy-a and proxy-b share the host "backups", which the server
+# gives to one of them. Sent to the server, or to the proxy that does not own the host, the
+# values are redirected to the owner and reach history.
+#   proxy_group.sh AGENT SOURCE_DIR
+set -euo pipefail
+agent=$1
+root=$2
+packages="zabbix-server-pgsql"
+diagnose() {
+  sql "SELECT hp.hostid, p.name, p.local_address, p.local_port FROM host_proxy hp JOIN proxy p USING (proxyid)"
+  tail -n 20 "$("$sandbox" dir)/zabbix_server.log"
+}
+# shellcheck source=sandbox_test_lib.sh
+. "$(dirname "$0")/sandbox_test_lib.sh"
+owner=$("$sandbox" proxy-group-start)
+other=127.0.0.1:10053
+[ "$owner" != "$other" ] || other=127.0.0.2:10053
+
+dir=$tmp/routers
+mkdir "$dir"
+for name in router1 router2 router3; do touch -d @1700000000 "$dir/$name"; done
+
+out=$("$agent" descobertaBackups "$dir" 127.0.0.1:10052 backups)
+[ "$out" = OK ] || fail "discovery sent to the server printed: $out"
+wait_for "items discovered through $owner" "SELECT count(*) FROM items WHERE flags = 4" 3
+"$sandbox" reload
+"$sandbox" proxy-reload proxy-a
+"$sandbox" proxy-reload proxy-b
+sleep 2
+out=$("$agent" coletarData "$dir" "$other" backups)
+[ -z "$out" ] || fail "collection sent to $other printed: $out"
+wait_for "ages redirected from $other to $owner" "SELECT count(*) FROM history" 3
+echo "the server and $other redirected to $owner; every value delivered"
