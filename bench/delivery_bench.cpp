@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "base/fd.hpp"
+#include "support/fake_zabbix.hpp"
 #include "zabbix/protocol.hpp"
 #include "zabbix/sender.hpp"
 #include "zabbix/tls.hpp"
@@ -105,17 +106,7 @@ void serve(int listener, const std::atomic<bool>& stop, SSL_CTX* tls = nullptr) 
   }
 }
 
-bm::Fd listenOn(int port) {
-  bm::Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const int on = 1;
-  ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const sockaddr_in a = serverAddress(port);
-  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listener.get(), 128) != 0) {
-    throw std::runtime_error("bind 127.0.0.9:" + std::to_string(port));
-  }
-  return listener;
-}
+bm::Fd listenOn(int port) { return bm::test::listenOn(kAddress, port, 128); }
 
 // The key files of both kinds, as an operator would make them: a 256-bit PSK, and self-signed
 // RSA 2048 certificates that each side takes as its CA.

@@ -13,15 +13,14 @@
 #include <stdexcept>
 
 namespace bm::test {
-namespace {
 
-Fd listenOn(const std::string& address, int port, int backlog = 16) {
+Fd listenOn(const std::string& address, int port, int backlog) {
   const bool v6 = address.find(':') != std::string::npos;
   Fd listener(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int fd = listener.get();
   const int on = 1;
   if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-    throw std::runtime_error(std::string("fake Zabbix socket: ") + std::strerror(errno));
+    throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
   }
   int rc = -1;
   if (v6) {
@@ -38,11 +37,12 @@ Fd listenOn(const std::string& address, int port, int backlog = 16) {
     rc = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   if (rc != 0 || ::listen(fd, backlog) != 0) {
-    throw std::runtime_error("fake Zabbix cannot listen on " + address + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error("cannot listen on " + address + ": " + std::strerror(errno));
   }
   return listener;
 }
+
+namespace {
 
 // Waits for fd or the stop pipe; false once stopped.
 bool waitReadable(int fd, int stop, int milliseconds = -1) {

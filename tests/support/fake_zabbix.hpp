@@ -13,6 +13,9 @@
 
 namespace bm::test {
 
+// A listening TCP socket on this address (IPv4 or IPv6 literal) and port, SO_REUSEADDR set.
+Fd listenOn(const std::string& address, int port, int backlog = 16);
+
 // A stand-in for a Zabbix server's trapper on its own loopback address, 127.0.0.N:10052, served
 // by a thread of its own. Each test takes its own N so that tests run side by side: tests/zabbix
 // use 2-29, tests/reports 30-39, the end-to-end tests 40-59.

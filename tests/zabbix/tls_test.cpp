@@ -1,8 +1,6 @@
 #include "zabbix/tls.hpp"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -66,17 +64,7 @@ unsigned int serverPsk(SSL* ssl, const char* identity, unsigned char* psk, unsig
 class TlsTrapper {
  public:
   TlsTrapper(int n, const std::string& hex, int maxVersion)
-      : key_(keyBytes(hex)), listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    const int on = 1;
-    ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(10052);
-    ::inet_pton(AF_INET, ("127.0.0." + std::to_string(n)).c_str(), &address.sin_addr);
-    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_.get(), 1) != 0) {
-      throw std::runtime_error(std::string("TLS trapper: ") + std::strerror(errno));
-    }
+      : key_(keyBytes(hex)), listener_(test::listenOn("127.0.0." + std::to_string(n), 10052, 1)) {
     thread_ = std::thread([this, maxVersion] { serve(maxVersion); });
   }
   ~TlsTrapper() {
