@@ -95,7 +95,18 @@ std::string nameText(X509_NAME* name) {
   return std::string(data, static_cast<std::size_t>(std::max(size, 0L)));
 }
 
+std::string withoutPsk(const std::string& peer) {
+  return "TLS " + peer + ": o servidor mostrou um certificado em vez de usar a PSK";
+}
+
 int refusePassphrase(char*, int, int, void*) { return 0; }
+
+// With a PSK the key is what authenticates the server. A TLS 1.3 server may still answer with a
+// certificate and no PSK at all; any such certificate ends the handshake, whoever signed it.
+int refuseCertificate(int, X509_STORE_CTX* store) {
+  X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+  return 0;
+}
 
 }  // namespace
 
@@ -160,6 +171,7 @@ void TlsContext::loadPsk() {
     key_ += static_cast<char>(hexValue(text[i]) * 16 + hexValue(text[i + 1]));
   }
   SSL_CTX_set_psk_client_callback(context_.get(), &TlsContext::pskCallback);
+  SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, &refuseCertificate);
   if (SSL_CTX_set_cipher_list(context_.get(), kPskCiphers) != 1) {
     throw Failure(FailureKind::System, "SSL_CTX_set_cipher_list: " + opensslReason());
   }
@@ -257,8 +269,11 @@ TlsSession::TlsSession(const TlsContext& context, Connection& connection,
 TlsSession::~TlsSession() = default;
 
 void TlsSession::checkServerCertificate(const TlsSettings& settings) {
-  if (settings.mode != TlsSettings::Mode::Certificate) return;
   X509* certificate = SSL_get0_peer_certificate(ssl_.get());
+  if (settings.mode == TlsSettings::Mode::Psk) {
+    if (certificate != nullptr) throw Failure(FailureKind::Delivery, withoutPsk(peer()));
+    return;
+  }
   if (certificate == nullptr) {
     throw Failure(FailureKind::Delivery, "TLS " + peer() + ": o servidor não mostrou certificado");
   }
@@ -277,8 +292,12 @@ void TlsSession::checkServerCertificate(const TlsSettings& settings) {
 void TlsSession::fail(const char* operation, int result) {
   const int error = SSL_get_error(ssl_.get(), result);
   std::string reason = opensslReason();
-  if (error == SSL_ERROR_SSL && SSL_get_verify_result(ssl_.get()) != X509_V_OK) {
-    reason = X509_verify_cert_error_string(SSL_get_verify_result(ssl_.get()));
+  const long verified = SSL_get_verify_result(ssl_.get());
+  if (error == SSL_ERROR_SSL && verified == X509_V_ERR_APPLICATION_VERIFICATION) {
+    throw Failure(FailureKind::Delivery, withoutPsk(peer()));
+  }
+  if (error == SSL_ERROR_SSL && verified != X509_V_OK) {
+    reason = X509_verify_cert_error_string(verified);
   }
   throw Failure(FailureKind::Delivery,
                 std::string("TLS ") + operation + " " + peer() + ": " + reason);

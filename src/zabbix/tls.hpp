@@ -44,8 +44,9 @@ class TlsContext {
 const TlsContext* environmentTls();
 
 // A TLS session over a connection: the handshake happens in the constructor, before the deadline,
-// and its failure (or a server certificate whose issuer or subject does not match) fails with
-// Delivery, like a refused connection. Records pass through the connection's own deadlines.
+// and its failure (a server certificate whose issuer or subject does not match; with a PSK, a
+// server that shows any certificate instead of using the key) fails with Delivery, like a refused
+// connection. Records pass through the connection's own deadlines.
 class TlsSession {
  public:
   TlsSession(const TlsContext& context, Connection& connection, Clock::time_point deadline);

@@ -1,7 +1,9 @@
 #include "zabbix/tls.hpp"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -59,8 +61,27 @@ unsigned int serverPsk(SSL* ssl, const char* identity, unsigned char* psk, unsig
   return static_cast<unsigned int>(key->size());
 }
 
-// A Zabbix trapper behind TLS with a PSK on 127.0.0.N:10052, for one connection: the agent's
-// whole encrypted path under the sanitizers, which never meet the real server.
+using ContextPtr = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;
+
+// An impostor's credentials: a fresh self-signed certificate and no PSK at all.
+void useSelfSignedCertificate(SSL_CTX* context) {
+  const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"),
+                                                                &EVP_PKEY_free);
+  const std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), &X509_free);
+  X509* x = certificate.get();
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 1);
+  X509_gmtime_adj(X509_getm_notBefore(x), 0);
+  X509_gmtime_adj(X509_getm_notAfter(x), 86400);
+  X509_set_pubkey(x, key.get());
+  X509_set_issuer_name(x, X509_get_subject_name(x));
+  X509_sign(x, key.get(), EVP_sha256());
+  SSL_CTX_use_certificate(context, x);
+  SSL_CTX_use_PrivateKey(context, key.get());
+}
+
+// A Zabbix trapper behind TLS on 127.0.0.N:10052, for one connection: with the PSK of hex, or
+// with an empty hex as an impostor that has only a certificate. The agent's whole encrypted path
+// under the sanitizers, which never meet the real server.
 class TlsTrapper {
  public:
   TlsTrapper(int n, const std::string& hex, int maxVersion)
@@ -84,12 +105,15 @@ class TlsTrapper {
     const Fd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     const timeval limit{5, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()),
-                                                              &SSL_CTX_free);
+    const ContextPtr context(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
     SSL_CTX_set_max_proto_version(context.get(), maxVersion);
-    SSL_CTX_set_cipher_list(context.get(), "PSK");
-    SSL_CTX_set_app_data(context.get(), &key_);
-    SSL_CTX_set_psk_server_callback(context.get(), &serverPsk);
+    if (key_.empty()) {
+      useSelfSignedCertificate(context.get());
+    } else {
+      SSL_CTX_set_cipher_list(context.get(), "PSK");
+      SSL_CTX_set_app_data(context.get(), &key_);
+      SSL_CTX_set_psk_server_callback(context.get(), &serverPsk);
+    }
     std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), &SSL_free);
     SSL_set_fd(ssl.get(), fd.get());
     if (SSL_accept(ssl.get()) != 1) return;
@@ -155,6 +179,13 @@ TEST(TlsSender, EveryHandshakeThatFailsIsAFailedSend) {
     TlsTrapper server(13, kKey, TLS1_2_VERSION);
     EXPECT_EQ(sendOnce("127.0.0.13", *stranger.context, "1", kShort),
               "TLS handshake 127.0.0.13:10052: sslv3 alert bad record mac");
+  }
+  {
+    // A server that does not know the key must never read the value, whatever it shows instead.
+    TlsTrapper impostor(15, "", TLS1_3_VERSION);
+    EXPECT_EQ(sendOnce("127.0.0.15", *client.context, "1", kShort),
+              "TLS 127.0.0.15:10052: o servidor mostrou um certificado em vez de usar a PSK");
+    EXPECT_EQ(impostor.request(), "");
   }
   using Answer = FakeZabbix::Answer;
   const std::string peer = "127.0.0.14:10052";
