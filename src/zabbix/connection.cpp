@@ -1,12 +1,12 @@
 #include "zabbix/connection.hpp"
 
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -19,11 +19,6 @@ namespace {
 // How long an address has alone before the next one starts beside it (RFC 8305's connection
 // attempt delay).
 constexpr std::chrono::milliseconds kAttemptDelay{250};
-
-struct AddressListDeleter {
-  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
-};
-using AddressList = std::unique_ptr<addrinfo, AddressListDeleter>;
 
 int millisecondsLeft(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -44,39 +39,40 @@ bool pollUntil(int fd, short events, Clock::time_point deadline) {
   return pollUntil(&p, 1, deadline);
 }
 
-AddressList resolve(const std::string& server, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(server.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (rc != 0) {
-    throw Failure(FailureKind::Delivery,
-                  "getaddrinfo " + server + ": " +
-                      (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc)));
-  }
-  return AddressList(found);
-}
+// Within a run, the address of each peer that last connected; it is tried first next time. Peers
+// come from the command line and from redirects, which a server may invent without end: past
+// kRemembered peers, the oldest half is forgotten.
+constexpr std::size_t kRemembered = 1024;
 
-std::string addressBytes(const addrinfo& address) {
-  return {reinterpret_cast<const char*>(address.ai_addr), address.ai_addrlen};
-}
-
-// Within a run, the address of each peer that last connected; it is tried first next time.
 std::map<std::string, std::string>& lastConnected() {
   static std::map<std::string, std::string> addresses;
   return addresses;
 }
 
+void remember(const std::string& peer, const SocketAddress& address) {
+  auto& addresses = lastConnected();
+  static std::deque<std::string> arrival;
+  auto [it, added] = addresses.insert_or_assign(peer, address.identity());
+  if (!added) return;
+  arrival.push_back(peer);
+  if (arrival.size() <= kRemembered) return;
+  for (std::size_t i = 0; i < kRemembered / 2; ++i) {
+    addresses.erase(arrival.front());
+    arrival.pop_front();
+  }
+}
+
 // The order to try: the address that connected last time first, then the resolver's order with
 // the families interleaved, so that a whole family that does not answer costs one delay, not
 // one per address (RFC 8305, section 4).
-std::vector<const addrinfo*> attemptOrder(const addrinfo* list, const std::string& peer) {
-  std::vector<const addrinfo*> first, other;
-  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
-    (a->ai_family == list->ai_family ? first : other).push_back(a);
+std::vector<const SocketAddress*> attemptOrder(const std::vector<SocketAddress>& addresses,
+                                               const std::string& peer) {
+  if (addresses.empty()) return {};
+  std::vector<const SocketAddress*> first, other;
+  for (const SocketAddress& a : addresses) {
+    (a.family() == addresses.front().family() ? first : other).push_back(&a);
   }
-  std::vector<const addrinfo*> order;
+  std::vector<const SocketAddress*> order;
   order.reserve(first.size() + other.size());
   for (std::size_t i = 0; i < std::max(first.size(), other.size()); ++i) {
     if (i < first.size()) order.push_back(first[i]);
@@ -84,8 +80,8 @@ std::vector<const addrinfo*> attemptOrder(const addrinfo* list, const std::strin
   }
   const auto known = lastConnected().find(peer);
   if (known != lastConnected().end()) {
-    const auto it = std::find_if(order.begin(), order.end(), [&](const addrinfo* a) {
-      return addressBytes(*a) == known->second;
+    const auto it = std::find_if(order.begin(), order.end(), [&](const SocketAddress* a) {
+      return a->identity() == known->second;
     });
     if (it != order.end()) std::rotate(order.begin(), it, it + 1);
   }
@@ -97,24 +93,24 @@ std::vector<const addrinfo*> attemptOrder(const addrinfo* list, const std::strin
 // first to connect wins and the others are closed.
 class AddressRace {
  public:
-  AddressRace(std::vector<const addrinfo*> order, Clock::time_point deadline)
+  AddressRace(std::vector<const SocketAddress*> order, Clock::time_point deadline)
       : order_(std::move(order)), deadline_(deadline) {}
 
   // The connected socket and its address; an empty socket when every address failed.
-  std::pair<Fd, const addrinfo*> run();
+  std::pair<Fd, const SocketAddress*> run();
   const std::string& error() const { return error_; }
 
  private:
   // Starts the next address; a socket that connected at once is the winner.
   Fd startNext();
   // Waits for one in-flight attempt to finish; its socket if it connected.
-  Fd awaitOne(Clock::time_point until, const addrinfo*& winner);
+  Fd awaitOne(Clock::time_point until, const SocketAddress*& winner);
 
   struct Attempt {
     Fd socket;
-    const addrinfo* address;
+    const SocketAddress* address;
   };
-  std::vector<const addrinfo*> order_;
+  std::vector<const SocketAddress*> order_;
   std::size_t next_ = 0;
   std::vector<Attempt> inFlight_;
   Clock::time_point deadline_;
@@ -122,7 +118,7 @@ class AddressRace {
   std::string error_ = "nenhum endereço";
 };
 
-std::pair<Fd, const addrinfo*> AddressRace::run() {
+std::pair<Fd, const SocketAddress*> AddressRace::run() {
   for (;;) {
     const bool more = next_ < order_.size();
     if (!more && inFlight_.empty()) return {Fd(), nullptr};  // every address refused
@@ -131,28 +127,27 @@ std::pair<Fd, const addrinfo*> AddressRace::run() {
       return {Fd(), nullptr};
     }
     if (more && (inFlight_.empty() || Clock::now() >= nextStart_)) {
-      const addrinfo* address = order_[next_];
+      const SocketAddress* address = order_[next_];
       Fd socket = startNext();
       if (socket.get() >= 0) return {std::move(socket), address};
       continue;
     }
-    const addrinfo* winner = nullptr;
+    const SocketAddress* winner = nullptr;
     Fd socket = awaitOne(more ? std::min(nextStart_, deadline_) : deadline_, winner);
     if (socket.get() >= 0) return {std::move(socket), winner};
   }
 }
 
 Fd AddressRace::startNext() {
-  const addrinfo& address = *order_[next_++];
+  const SocketAddress& address = *order_[next_++];
   nextStart_ = Clock::now() + kAttemptDelay;
-  Fd socket(::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                     address.ai_protocol));
+  Fd socket(::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket.get() < 0) {
     error_ = std::strerror(errno);
     nextStart_ = Clock::now();
     return Fd();
   }
-  if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) == 0) return socket;
+  if (::connect(socket.get(), address.get(), address.length) == 0) return socket;
   if (errno == EINPROGRESS) {
     inFlight_.push_back({std::move(socket), &address});
   } else {
@@ -162,7 +157,7 @@ Fd AddressRace::startNext() {
   return Fd();
 }
 
-Fd AddressRace::awaitOne(Clock::time_point until, const addrinfo*& winner) {
+Fd AddressRace::awaitOne(Clock::time_point until, const SocketAddress*& winner) {
   std::vector<pollfd> fds;
   fds.reserve(inFlight_.size());
   for (const Attempt& attempt : inFlight_) fds.push_back({attempt.socket.get(), POLLOUT, 0});
@@ -185,15 +180,14 @@ Fd AddressRace::awaitOne(Clock::time_point until, const addrinfo*& winner) {
 
 }  // namespace
 
-Connection Connection::open(const std::string& server, int port, Clock::time_point deadline) {
-  const std::string peer = server + ":" + std::to_string(port);
-  const AddressList addresses = resolve(server, port);
-  AddressRace race(attemptOrder(addresses.get(), peer), deadline);
+Connection Connection::open(const std::vector<SocketAddress>& addresses, const std::string& peer,
+                            Clock::time_point deadline) {
+  AddressRace race(attemptOrder(addresses, peer), deadline);
   auto [socket, address] = race.run();
   if (socket.get() < 0)
     throw Failure(FailureKind::Delivery, "connect " + peer + ": " + race.error());
-  lastConnected()[peer] = addressBytes(*address);
-  return Connection(std::move(socket), peer);
+  remember(peer, *address);
+  return Connection(std::move(socket), peer, *address);
 }
 
 void Connection::waitFor(short events, Clock::time_point deadline, const char* what) {

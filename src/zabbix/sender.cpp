@@ -17,15 +17,16 @@ std::string valueText(MetricValue&& value) {
   return std::move(std::get<std::string>(value));
 }
 
-// Within a run, the node of each cluster that last took a value: it is tried first next time.
-std::map<std::string, std::size_t>& activeNodes() {
+// Within a run, where each cluster's next send starts: the node that last took a value, or the
+// first node the last send had no time left for.
+std::map<std::string, std::size_t>& firstNodes() {
   static std::map<std::string, std::size_t> nodes;
   return nodes;
 }
 
 // A proxy group's server or proxy may send the value on to the host's proxy this many times in
-// one attempt; each hop has the time-outs of a send of its own.
-constexpr int kMaxRedirects = 3;
+// one send; each hop has the time-outs of a connection of its own, within the send's.
+constexpr std::size_t kMaxRedirects = 3;
 
 // One request and its reply over a plain connection or a TLS session.
 template <typename Stream>
@@ -48,6 +49,7 @@ ServerAnswer exchange(Stream& stream, const std::string& request, Clock::time_po
 // Where a redirect sends the value: host:port or [IPv6]:port, as Zabbix writes a proxy's address;
 // Zabbix's own port when it names none.
 std::optional<Endpoint> redirectEndpoint(const std::string& address) {
+  if (address.find('\0') != std::string::npos) return std::nullopt;
   std::vector<Target> targets = parseServerList(address);
   if (targets.size() != 1 || targets[0].nodes.size() != 1) return std::nullopt;
   Endpoint endpoint = targets[0].nodes[0];
@@ -59,6 +61,21 @@ std::optional<Endpoint> redirectEndpoint(const std::string& address) {
 
 std::string endpointText(const Endpoint& endpoint) {
   return endpoint.host + ":" + std::to_string(endpoint.port);
+}
+
+[[noreturn]] void notFollowed(const ServerAnswer& answer) {
+  throw Failure(FailureKind::Delivery, "redirecionamento de " + answer.peer + " para " +
+                                           quotedText(answer.reply.redirect) + " não seguido");
+}
+
+// The addresses not yet connected to in this send: a redirect to another spelling of an address
+// already tried ("2130706433", "[::ffff:127.0.0.1]") is a circle like any other.
+std::vector<SocketAddress> unvisited(std::vector<SocketAddress> addresses,
+                                     const std::vector<std::string>& visited) {
+  std::erase_if(addresses, [&](const SocketAddress& address) {
+    return std::find(visited.begin(), visited.end(), address.identity()) != visited.end();
+  });
+  return addresses;
 }
 
 }  // namespace
@@ -86,20 +103,28 @@ std::string ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
 }
 
 std::string ZabbixSender::send(const std::string& request) const {
+  const Clock::time_point end = Clock::now() + timeouts_.send;
   const std::vector<Endpoint>& nodes = target_.nodes;
   if (nodes.empty()) {
     throw Failure(FailureKind::Delivery, "servidor não entendido: " + target_.text);
   }
-  if (nodes.size() == 1) return sendTo(nodes[0], request);
+  if (nodes.size() == 1) return sendTo(nodes[0], request, end);
 
-  // Only the active node of a cluster listens; standby nodes refuse the connection.
-  std::size_t& active = activeNodes()[target_.text];
+  // Only the active node of a cluster listens; standby nodes refuse the connection at once, but
+  // nodes that never answer take the send's whole time after a few of them. The next send goes on
+  // from the first node this one had no time for, so every node gets its turn.
+  std::size_t& first = firstNodes()[target_.text];
   std::string failures;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
-    const std::size_t node = i == 0 ? active : (i <= active ? i - 1 : i);
+    const std::size_t node = (first + i) % nodes.size();
+    if (i > 0 && Clock::now() >= end) {
+      first = node;
+      failures += "; tempo esgotado antes de " + endpointText(nodes[node]);
+      break;
+    }
     try {
-      std::string info = sendTo(nodes[node], request);
-      active = node;
+      std::string info = sendTo(nodes[node], request, end);
+      first = node;
       return info;
     } catch (const Failure& failure) {
       failures += (failures.empty() ? "" : "; ") + failure.message();
@@ -108,33 +133,45 @@ std::string ZabbixSender::send(const std::string& request) const {
   throw Failure(FailureKind::Delivery, failures);
 }
 
-// Follows redirects (Zabbix 7.0 proxy groups) within the attempt, never twice to one address.
-std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& request) const {
-  std::vector<std::string> visited = {endpointText(node)};
-  for (Endpoint at = node;;) {
-    ServerAnswer answer = exchangeWith(at, request);
+// Follows redirects (Zabbix 7.0 proxy groups) within the send, never twice to one address: a
+// redirect to another spelling of an address already connected to ("2130706433",
+// "[::ffff:127.0.0.1]") is a circle like any other, refused before it is connected to.
+std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& request,
+                                 Clock::time_point end) const {
+  std::vector<std::string> visited;  // the identities of the addresses connected to
+  Endpoint at = node;
+  Clock::time_point connected = connectBy(end);
+  std::vector<SocketAddress> addresses = resolveAddresses(at.host, at.port, connected);
+  for (;;) {
+    ServerAnswer answer =
+        exchangeWith(addresses, endpointText(at), request, visited, connected, end);
     if (answer.reply.success) return std::move(answer.reply.info);
-    const std::string& address = answer.reply.redirect;
-    if (address.empty()) {
+    if (answer.reply.redirect.empty()) {
       throw Failure(FailureKind::Delivery, "resposta de " + answer.peer + ": " + answer.excerpt);
     }
-    const std::optional<Endpoint> next = redirectEndpoint(address);
-    if (!next || visited.size() > kMaxRedirects ||
-        std::find(visited.begin(), visited.end(), endpointText(*next)) != visited.end()) {
-      throw Failure(FailureKind::Delivery, "redirecionamento de " + answer.peer + " para " +
-                                               quotedText(address) + " não seguido");
-    }
-    visited.push_back(endpointText(*next));
+    const std::optional<Endpoint> next = redirectEndpoint(answer.reply.redirect);
+    if (!next || visited.size() > kMaxRedirects) notFollowed(answer);
     at = *next;
+    connected = connectBy(end);
+    addresses = unvisited(resolveAddresses(at.host, at.port, connected), visited);
+    if (addresses.empty()) notFollowed(answer);
   }
 }
 
-ServerAnswer ZabbixSender::exchangeWith(const Endpoint& node, const std::string& request) const {
-  const Clock::time_point connected = Clock::now() + timeouts_.connect;
-  Connection connection = Connection::open(node.host, node.port, connected);
-  if (tls_ == nullptr) return exchange(connection, request, Clock::now() + timeouts_.reply);
+Clock::time_point ZabbixSender::connectBy(Clock::time_point end) const {
+  return std::min(Clock::now() + timeouts_.connect, end);
+}
+
+ServerAnswer ZabbixSender::exchangeWith(const std::vector<SocketAddress>& addresses,
+                                        const std::string& peer, const std::string& request,
+                                        std::vector<std::string>& visited,
+                                        Clock::time_point connected, Clock::time_point end) const {
+  Connection connection = Connection::open(addresses, peer, connected);
+  visited.push_back(connection.address().identity());
+  const auto replied = [&] { return std::min(Clock::now() + timeouts_.reply, end); };
+  if (tls_ == nullptr) return exchange(connection, request, replied());
   TlsSession session(*tls_, connection, connected);
-  return exchange(session, request, Clock::now() + timeouts_.reply);
+  return exchange(session, request, replied());
 }
 
 }  // namespace bm

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zabbix/protocol.hpp"
+#include "zabbix/resolver.hpp"
 #include "zabbix/server_list.hpp"
 
 namespace bm {
@@ -34,9 +35,12 @@ struct ServerAnswer {
 };
 
 // How long a send may wait: a server that never answers costs one failed attempt, never a hang.
+// Each connection (to a node of a cluster, to a redirect's address) has the first two, and the
+// whole send, with every name lookup, node and hop, ends by the third whatever the peers do.
 struct SenderTimeouts {
-  std::chrono::milliseconds connect{10000};  // to have a connection, handshake included
+  std::chrono::milliseconds connect{10000};  // to have a connection: lookup and handshake included
   std::chrono::milliseconds reply{30000};    // from then on, to have the whole reply
+  std::chrono::milliseconds send{40000};     // for the whole send
 };
 
 // A client of the Zabbix sender protocol bound to one server and port, or to the nodes of one
@@ -46,8 +50,9 @@ class ZabbixSender {
   // With a TLS context, every connection is encrypted with it; without one, plain.
   ZabbixSender(std::string server, int port, SenderTimeouts timeouts = {},
                const TlsContext* tls = nullptr);
-  // Nodes are tried in turn, the one that last took a value in this run first; a target without
-  // nodes (a server text that could not be read) fails every send.
+  // Nodes are tried in turn, from the one that last took a value in this run, or from the first
+  // that the last send had no time left for; a target without nodes (a server text that could not
+  // be read) fails every send.
   explicit ZabbixSender(Target target, SenderTimeouts timeouts = {},
                         const TlsContext* tls = nullptr);
 
@@ -61,8 +66,12 @@ class ZabbixSender {
   static std::string request(const std::vector<ZabbixMetric>& metrics);
 
  private:
-  std::string sendTo(const Endpoint& node, const std::string& request) const;
-  ServerAnswer exchangeWith(const Endpoint& node, const std::string& request) const;
+  std::string sendTo(const Endpoint& node, const std::string& request, Clock::time_point end) const;
+  Clock::time_point connectBy(Clock::time_point end) const;
+  // One request over a new connection to one of addresses, whose identity joins visited.
+  ServerAnswer exchangeWith(const std::vector<SocketAddress>& addresses, const std::string& peer,
+                            const std::string& request, std::vector<std::string>& visited,
+                            Clock::time_point connected, Clock::time_point end) const;
 
   Target target_;
   SenderTimeouts timeouts_;

@@ -1,9 +1,22 @@
 #include "zabbix/sender.hpp"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
 
 #include "base/failure.hpp"
 #include "support/fake_zabbix.hpp"
+#include "support/temp_dir.hpp"
+#include "zabbix/server_list.hpp"
 
 namespace bm {
 namespace {
@@ -88,30 +101,45 @@ TEST(ZabbixSender, EveryBadServerIsAFailedSend) {
 // the proxy that does (the reply as observed on 7.0.22). Stand-ins on 127.0.0.17, one port each.
 TEST(ZabbixSender, FollowsRedirectsAFewHopsNeverInACircle) {
   using Answer = FakeZabbix::Answer;
-  const auto redirectTo = [](int port) {
-    return Answer{FakeZabbix::frame(R"({"redirect":{"revision":1,"address":"127.0.0.17:)" +
-                                    std::to_string(port) + R"("},"response":"failed"})")};
+  const auto redirectTo = [](const std::string& address) {
+    return Answer{FakeZabbix::frame(R"({"redirect":{"revision":1,"address":")" + address +
+                                    R"("},"response":"failed"})")};
+  };
+  const auto redirectToPort = [&](int port) {
+    return redirectTo("127.0.0.17:" + std::to_string(port));
   };
   const Answer reset{
       FakeZabbix::frame(R"({"redirect":{"revision":2,"reset":true},"response":"failed"})")};
-  const auto refused = [](int from, int to) {
-    return "redirecionamento de 127.0.0.17:" + std::to_string(from) +
-           " para '127.0.0.17:" + std::to_string(to) + "' não seguido";
+  const auto refusedTo = [](int from, const std::string& to) {
+    return "redirecionamento de 127.0.0.17:" + std::to_string(from) + " para '" + to +
+           "' não seguido";
+  };
+  const auto refused = [&](int from, int to) {
+    return refusedTo(from, "127.0.0.17:" + std::to_string(to));
   };
   const struct {
     const char* name;
     std::vector<Answer> answers;  // of ports 10052, 10053, ...
     std::string message;
   } cases[] = {
-      {"one hop", {redirectTo(10053), FakeZabbix::success()}, ""},
+      {"one hop", {redirectToPort(10053), FakeZabbix::success()}, ""},
       {"three hops",
-       {redirectTo(10053), redirectTo(10054), redirectTo(10055), FakeZabbix::success()},
+       {redirectToPort(10053), redirectToPort(10054), redirectToPort(10055), FakeZabbix::success()},
        ""},
       {"four hops",
-       {redirectTo(10053), redirectTo(10054), redirectTo(10055), redirectTo(10056),
+       {redirectToPort(10053), redirectToPort(10054), redirectToPort(10055), redirectToPort(10056),
         FakeZabbix::success()},
        refused(10055, 10056)},
-      {"a circle", {redirectTo(10053), redirectTo(10052)}, refused(10053, 10052)},
+      {"a circle", {redirectToPort(10053), redirectToPort(10052)}, refused(10053, 10052)},
+      {"a circle through another spelling of the address",
+       {redirectToPort(10053), redirectTo("2130706449:10052")},
+       refusedTo(10053, "2130706449:10052")},
+      {"a circle through its IPv4-mapped IPv6 address",
+       {redirectTo("[::ffff:127.0.0.17]:10052")},
+       refusedTo(10052, "[::ffff:127.0.0.17]:10052")},
+      {"a NUL inside the address",
+       {redirectTo(R"(127.0.0.17\u0000.evil.example:10053)"), FakeZabbix::success()},
+       refusedTo(10052, "127.0.0.17\\x00.evil.example:10053")},
       {"a reset, without an address",
        {reset},
        R"(resposta de 127.0.0.17:10052: {"redirect":{"revision":2,"reset":true},"response":"failed"})"},
@@ -128,9 +156,111 @@ TEST(ZabbixSender, FollowsRedirectsAFewHopsNeverInACircle) {
   }
 }
 
+// Every node of a cluster and every hop of a redirect shares the send's one deadline: a send
+// whose peers each stay within their own time-outs still ends by it, and the next send of a
+// cluster goes on from the first node this one had no time for.
+TEST(ZabbixSender, ASendEndsByItsDeadlineWhateverTheNodesAndHops) {
+  using std::chrono::milliseconds;
+  const SenderTimeouts tight{milliseconds(200), milliseconds(2000), milliseconds(500)};
+  const auto send = [&](const std::string& server) {
+    try {
+      ZabbixSender(parseServerList(server).at(0), tight)
+          .send({ZabbixMetric("host", "key", std::string("1"))});
+      return std::string();
+    } catch (const Failure& failure) {
+      return failure.message();
+    }
+  };
+  std::vector<std::unique_ptr<test::BlackHole>> holes;
+  std::string cluster;
+  for (int i = 0; i < 4; ++i) {
+    holes.push_back(std::make_unique<test::BlackHole>("127.0.0.16", 0));
+    cluster += "127.0.0.16:" + std::to_string(holes.back()->port()) + ";";
+  }
+  FakeZabbix active(18, [](int, const std::string&) { return FakeZabbix::success(); });
+  cluster += "127.0.0.18";
+  const std::string fourth = "127.0.0.16:" + std::to_string(holes[3]->port());
+  const std::string failures = send(cluster);
+  EXPECT_EQ(failures.substr(failures.rfind("; ")), "; tempo esgotado antes de " + fourth);
+  EXPECT_EQ(send(cluster), "");
+  EXPECT_EQ(active.requests().size(), 1u);
+
+  // The second hop answers within its reply time-out, but after the send's end.
+  FakeZabbix::Answer slowRedirect{FakeZabbix::frame(
+      R"({"redirect":{"revision":1,"address":"127.0.0.19:10054"},"response":"failed"})")};
+  slowRedirect.trickle = milliseconds(10);
+  FakeZabbix first(19, [](int, const std::string&) {
+    return FakeZabbix::Answer{FakeZabbix::frame(
+        R"({"redirect":{"revision":1,"address":"127.0.0.19:10053"},"response":"failed"})")};
+  });
+  FakeZabbix second(
+      19, [&](int, const std::string&) { return slowRedirect; }, 10053);
+  FakeZabbix third(
+      19, [](int, const std::string&) { return FakeZabbix::success(); }, 10054);
+  EXPECT_EQ(send("127.0.0.19"), "recv 127.0.0.19:10053: tempo esgotado");
+  EXPECT_EQ(third.requests().size(), 0u);
+}
+
 TEST(ZabbixSender, NoServerIsAFailedSend) {
   EXPECT_EQ(sendOnce("127.0.0.5"), "connect 127.0.0.5:10052: Connection refused");
   EXPECT_EQ(sendOnce("no-such-host.invalid").substr(0, 33), "getaddrinfo no-such-host.invalid:");
+}
+
+// Runs body in a child process that sees resolvConf as its /etc/resolv.conf (a private mount
+// namespace: root only) and gives what it returned; nothing where that cannot be made.
+std::optional<std::string> withResolvConf(const std::string& resolvConf,
+                                          const std::function<std::string()>& body) {
+  int ends[2];
+  if (::geteuid() != 0 || ::pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+  const Fd readEnd(ends[0]);
+  Fd writeEnd(ends[1]);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+      ::_exit(77);
+    }
+    const std::string result = body();
+    const bool written = ::write(writeEnd.get(), result.data(), result.size()) ==
+                         static_cast<ssize_t>(result.size());
+    ::_exit(written ? 0 : 1);
+  }
+  writeEnd.reset();
+  std::string result;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(readEnd.get(), buffer, sizeof buffer)) > 0;) result.append(buffer, n);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return result;
+}
+
+// A name server that takes every question and never answers, with a resolv.conf that would wait
+// for it two and a half minutes: the lookup ends with the connection's time-out.
+TEST(ZabbixSender, ANameServerThatNeverAnswersCostsOneConnectTimeOut) {
+  test::TempDir tmp;
+  std::ofstream(tmp / "resolv.conf") << "nameserver 127.0.0.20\noptions timeout:30 attempts:5\n";
+  const Fd silent(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(53);
+  ::inet_pton(AF_INET, "127.0.0.20", &address.sin_addr);
+  if (::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    GTEST_SKIP() << "cannot bind 127.0.0.20:53: " << std::strerror(errno);
+  }
+  const std::optional<std::string> message = withResolvConf(tmp / "resolv.conf", [] {
+    const SenderTimeouts tight{std::chrono::milliseconds(300), std::chrono::milliseconds(300)};
+    try {
+      ZabbixSender("zabbix.example.net", 10052, tight)
+          .send({ZabbixMetric("host", "key", std::string("1"))});
+      return std::string("delivered");
+    } catch (const Failure& failure) {
+      return failure.message();
+    }
+  });
+  if (!message) GTEST_SKIP() << "no private mount namespace here";
+  EXPECT_EQ(*message, "getaddrinfo zabbix.example.net: tempo esgotado");
 }
 
 TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
