@@ -53,10 +53,17 @@ class Failure : public std::exception {
 [[noreturn]] void failSystem(const std::string& operation, int error,
                              Origin origin = Origin::here());
 
-// Text from outside (a file name, a path, an argument) as failure reports show it: each byte of
-// a control character, C0, DEL or C1, which could forge lines or drive the terminal, as \xNN;
-// everything else unchanged.
+// Text from outside written so that it can neither forge lines nor drive the terminal: each byte
+// of a character that could, as \xNN, everything else unchanged. Always the C1 controls, U+2028,
+// U+2029 and the bidi controls; of ASCII, every control (AllControls) or only BEL, LF, VT, FF, CR
+// and ESC (TerminalOnly), where tabs and other controls have always been shown as they are.
+enum class Escapes { AllControls, TerminalOnly };
+std::string escapedText(std::string_view text, Escapes escapes);
+
+// A file name, a path, an argument as failure reports show it: escapedText's AllControls.
 std::string visibleText(std::string_view text);
+// A host name as the debug listings show it: escapedText's TerminalOnly.
+std::string listedText(std::string_view text);
 // visibleText between single quotes.
 std::string quotedText(std::string_view text);
 

@@ -29,7 +29,7 @@ void writeNumber(double value) {
 
 // HOST DATE MTIME AGE, written in pieces straight into the console's buffer.
 void printEntry(const BackupEntry& entry) {
-  console::write(entry.nomeHost);
+  console::write(listedText(entry.nomeHost));
   console::write(" ");
   console::write(entry.dataHost);
   console::write(" ");

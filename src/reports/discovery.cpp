@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/console.hpp"
+#include "base/failure.hpp"
 #include "base/process_values.hpp"
 #include "catalogue/duplicates.hpp"
 #include "catalogue/scan.hpp"
@@ -26,7 +27,7 @@ void descobertaBackups(const std::string& caminho) {
   if (zabbix_host() == "debug") {
     printDebugHeader();
     for (const BackupEntry& entry : descoberta) {
-      console::write(entry.nomeHost);
+      console::write(listedText(entry.nomeHost));
       console::write(" ");
       console::line(entry.dataHost);
     }

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "base/fd.hpp"
@@ -151,19 +152,40 @@ TEST_F(HostileDirectories, NoPermissionToListOrToSearch) {
 }
 
 // A dangling link whose name would forge report lines and drive the terminal (a new line, a
-// window title, a screen clear, an 8-bit CSI): the failure report escapes them all.
+// window title, a screen clear, an 8-bit CSI, a line separator, a right-to-left override): the
+// failure report escapes them all.
 TEST_F(HostileDirectories, NamesInFailureReportsAreEscaped) {
   const std::string dir = directory("forged");
-  const std::string name = "sw1\nFalha forjada\x1b]0;titulo\x07\x1b[2J\xc2\x9b";
+  const std::string name = "sw1\nFalha forjada\x1b]0;titulo\x07\x1b[2J\xc2\x9b\u2028\u202eodot.exe";
   ASSERT_EQ(::symlink("/nonexistent", (dir + "/" + name).c_str()), 0);
-  EXPECT_EQ(
-      describe(runAgent({"coletarData", dir, "s", "debug"})),
-      expected(1, "",
-               failureReport("ErroDoSistema",
-                             "stat " + dir +
-                                 "/sw1\\x0aFalha forjada\\x1b]0;titulo\\x07\\x1b[2J\\xc2\\x9b: "
-                                 "No such file or directory",
-                             "modificationTime", "src/catalogue/scan.cpp")));
+  EXPECT_EQ(describe(runAgent({"coletarData", dir, "s", "debug"})),
+            expected(1, "",
+                     failureReport("ErroDoSistema",
+                                   "stat " + dir +
+                                       "/sw1\\x0aFalha forjada\\x1b]0;titulo\\x07\\x1b[2J\\xc2\\x9b"
+                                       "\\xe2\\x80\\xa8\\xe2\\x80\\xaeodot.exe: "
+                                       "No such file or directory",
+                                   "modificationTime", "src/catalogue/scan.cpp")));
+}
+
+// The debug listings, the first step of every troubleshooting, show what drives the terminal or
+// breaks a line escaped the same way; tabs, backspaces and other controls as they always were.
+TEST_F(HostileDirectories, NamesInListingsCannotDriveTheTerminal) {
+  const std::string dir = directory("listed");
+  const std::map<std::string, std::string> listed = {
+      {"sw1\nSW9 2024-01-01", "SW1\\x0aSW9 2024-01-01"},
+      {"t\x1b]0;x\x07", "T\\x1b]0;X\\x07"},
+      {"c\x1b[2J", "C\\x1b[2J"},
+      {"vt\vff\fcr\rx", "VT\\x0bFF\\x0cCR\\x0dX"},
+      {"nel\u0085ls\u2028ps\u2029x", "NEL\\xc2\\x85LS\\xe2\\x80\\xa8PS\\xe2\\x80\\xa9X"},
+      {"rl\u202eo\u2066i\u2069", "RL\\xe2\\x80\\xaeO\\xe2\\x81\\xa6I\\xe2\\x81\\xa9"},
+      {"tab\tx\bx\x01", "TAB\tX\bX\x01"},
+  };
+  for (const auto& entry : listed) makeFile(dir + "/" + entry.first, utcSeconds(2024, 3, 6, 12, 0));
+  std::string lines;
+  for (const std::string& name : listingOrder(dir)) lines += listed.at(name) + " 2024-03-06\n";
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"})),
+            expected(0, kDebugHeader + lines));
 }
 
 #if !defined(BM_SANITIZED)
