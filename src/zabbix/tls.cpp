@@ -5,7 +5,10 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -127,11 +130,43 @@ TlsContext::TlsContext(const TlsSettings& settings) : settings_(settings) {
   }
 }
 
-TlsContext::~TlsContext() { OPENSSL_cleanse(key_.data(), key_.size()); }
+TlsContext::~TlsContext() = default;
+
+// A core file or a debugger would show the key (OpenSSL keeps copies of its own): while one is
+// loaded the process is not dumpable, which also keeps other processes of its user from tracing
+// it.
+void TlsContext::NotDumpable::engage() {
+  before_ = ::prctl(PR_GET_DUMPABLE);
+  ::prctl(PR_SET_DUMPABLE, 0);
+}
+
+TlsContext::NotDumpable::~NotDumpable() {
+  if (before_ > 0) ::prctl(PR_SET_DUMPABLE, before_);
+}
+
+KeyMemory::KeyMemory() {
+  void* page =
+      ::mmap(nullptr, kCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) failSystem("mmap", errno);
+  if (::madvise(page, kCapacity, MADV_DONTDUMP) != 0) {
+    const int error = errno;
+    ::munmap(page, kCapacity);
+    failSystem("madvise", error);
+  }
+  ::mlock(page, kCapacity);  // best effort: a small RLIMIT_MEMLOCK may refuse it
+  bytes_ = static_cast<unsigned char*>(page);
+}
+
+KeyMemory::~KeyMemory() {
+  OPENSSL_cleanse(bytes_, kCapacity);
+  ::munlock(bytes_, kCapacity);
+  ::munmap(bytes_, kCapacity);
+}
 
 // The key file holds the key as hex digits on its first line. Like ssh with its keys, a file
 // that every user may read is refused: the key would no longer be a secret.
 void TlsContext::loadPsk() {
+  notDumpable_.engage();
   const std::string& path = settings_.pskFile;
   struct stat status {};
   const Fd fd = openRegular("ZBX_TLSPSKFILE", path, status);
@@ -155,9 +190,10 @@ void TlsContext::loadPsk() {
   }
   std::size_t digits = 0;
   while (digits < size && hexValue(text[digits]) >= 0) ++digits;
-  // Only the line's end (and blanks) may follow the digits.
-  if (std::any_of(text + digits, text + size,
-                  [](char c) { return std::strchr(" \t\r\n", c) == nullptr; }) ||
+  // Only the line's end (and blanks) may follow the digits: no NUL, no second line.
+  if (std::any_of(
+          text + digits, text + size,
+          [](char c) { return std::string_view(" \t\r\n").find(c) == std::string_view::npos; }) ||
       digits == 0) {
     misconfigured("ZBX_TLSPSKFILE", quotedText(path) + ": a chave não está em hexadecimal");
   }
@@ -166,9 +202,10 @@ void TlsContext::loadPsk() {
                                         " dígitos hexadecimais; são precisos de 32 a 512, em "
                                         "número par");
   }
-  key_.reserve(kMaxKeyDigits / 2);  // no reallocation leaves a copy behind
+  static_assert(KeyMemory::kCapacity >= kMaxKeyDigits / 2);
+  key_ = std::make_unique<KeyMemory>();
   for (std::size_t i = 0; i < digits; i += 2) {
-    key_ += static_cast<char>(hexValue(text[i]) * 16 + hexValue(text[i + 1]));
+    key_->push_back(static_cast<unsigned char>(hexValue(text[i]) * 16 + hexValue(text[i + 1])));
   }
   SSL_CTX_set_psk_client_callback(context_.get(), &TlsContext::pskCallback);
   SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, &refuseCertificate);
@@ -182,10 +219,10 @@ unsigned int TlsContext::pskCallback(ssl_st* ssl, const char*, char* identity,
                                      unsigned int maxPsk) {
   const auto* self = static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
   const std::string& name = self->settings_.pskIdentity;
-  const std::string& key = self->key_;
+  const KeyMemory& key = *self->key_;
   if (name.size() + 1 > maxIdentity || key.size() > maxPsk) return 0;
   std::memcpy(identity, name.c_str(), name.size() + 1);
-  std::copy(key.begin(), key.end(), psk);
+  std::memcpy(psk, key.data(), key.size());
   return static_cast<unsigned int>(key.size());
 }
 

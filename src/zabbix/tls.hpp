@@ -12,8 +12,28 @@ struct ssl_st;
 
 namespace bm {
 
+// Key bytes in memory of their own, left out of core dumps and kept out of swap where the system
+// allows; wiped when they go.
+class KeyMemory {
+ public:
+  KeyMemory();
+  ~KeyMemory();
+  KeyMemory(const KeyMemory&) = delete;
+  KeyMemory& operator=(const KeyMemory&) = delete;
+
+  static constexpr std::size_t kCapacity = 256;
+  void push_back(unsigned char byte) { bytes_[size_++] = byte; }
+  const unsigned char* data() const { return bytes_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  unsigned char* bytes_;
+  std::size_t size_ = 0;
+};
+
 // The keys and certificates of a run, loaded and checked once. Fails with Configuration, naming
-// the variable and the problem, never the key.
+// the variable and the problem, never the key. While a PSK is loaded the process cannot be
+// dumped or traced by its user.
 class TlsContext {
  public:
   explicit TlsContext(const TlsSettings& settings);
@@ -36,7 +56,20 @@ class TlsContext {
 
   TlsSettings settings_;
   std::unique_ptr<ssl_ctx_st, ContextDeleter> context_;
-  std::string key_;  // the PSK's bytes, wiped by the destructor
+  // Keeps the process from being dumped or traced from engage() on, until it goes.
+  class NotDumpable {
+   public:
+    NotDumpable() = default;
+    ~NotDumpable();
+    NotDumpable(const NotDumpable&) = delete;
+    NotDumpable& operator=(const NotDumpable&) = delete;
+    void engage();
+
+   private:
+    int before_ = -1;
+  };
+  NotDumpable notDumpable_;         // declared before the key, so it goes after it
+  std::unique_ptr<KeyMemory> key_;  // the PSK's bytes
 };
 
 // The run's context as the environment asks for it, loaded on first use; nullptr when

@@ -152,6 +152,7 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
   writeKeyFile(tmp / "world.key", key + "\n", 0604);
   writeKeyFile(tmp / "text.key", secret + " not hex\n");
   writeKeyFile(tmp / "short.key", key.substr(2) + "\n");
+  writeKeyFile(tmp / "nul.key", key + std::string("\0\n", 2));
   makeCertificate(tmp / "a");
   makeCertificate(tmp / "b");
   using Env = std::map<std::string, std::string>;
@@ -200,6 +201,8 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
        "loadPsk", "launch_coletarData"},
       {"not hex", with(psk, "ZBX_TLSPSKFILE", tmp / "text.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "text.key" + "': a chave não está em hexadecimal", "loadPsk"},
+      {"NUL after the digits", with(psk, "ZBX_TLSPSKFILE", tmp / "nul.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "nul.key" + "': a chave não está em hexadecimal", "loadPsk"},
       {"short key", with(psk, "ZBX_TLSPSKFILE", tmp / "short.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "short.key" +
            "': a chave tem 30 dígitos hexadecimais; são precisos de 32 a 512, em número par",

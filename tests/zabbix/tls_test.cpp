@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -169,6 +170,29 @@ TEST(TlsSender, DeliversOverPskInEitherVersion) {
     EXPECT_EQ(sendOnce("127.0.0." + std::to_string(c.n), *client.context, value, kShort), kInfo);
     EXPECT_EQ(server.request(), ZabbixSender::request({ZabbixMetric("host", "key", value)}));
   }
+}
+
+// The memory areas that core dumps leave out.
+int areasLeftOutOfDumps() {
+  std::ifstream maps("/proc/self/smaps");
+  int count = 0;
+  for (std::string line; std::getline(maps, line);) {
+    if (line.starts_with("VmFlags:") && (line + " ").find(" dd ") != std::string::npos) ++count;
+  }
+  return count;
+}
+
+// A crash while a key is loaded leaves no core file to read it from: the process is not dumpable
+// (OpenSSL's copies included), and the key's own memory would be left out of a dump anyway.
+TEST(TlsContext, APskKeepsItselfOutOfCoreDumps) {
+  const int areas = areasLeftOutOfDumps();
+  const int dumpable = ::prctl(PR_GET_DUMPABLE);
+  {
+    const PskClient client(kKey);
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 0);
+    EXPECT_EQ(areasLeftOutOfDumps(), areas + 1);
+  }
+  EXPECT_EQ(::prctl(PR_GET_DUMPABLE), dumpable);
 }
 
 // Each costs one failed send within the connect time-out, which covers the handshake.
