@@ -19,15 +19,21 @@ std::string redirectAddress(const nlohmann::json& reply) {
   return text.size() <= bm::kAddressLimit ? text : "";
 }
 
+// The first kInfoLimit bytes, less a character that would cross the limit.
+std::string cutInfo(const std::string& info) {
+  if (info.size() <= bm::kInfoLimit) return info;
+  std::size_t cut = bm::kInfoLimit;
+  while (cut > 0 && (static_cast<unsigned char>(info[cut]) & 0xC0) == 0x80) --cut;
+  return info.substr(0, cut);
+}
+
 bm::Reply parsedReply(const std::string& body) {
   const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
   if (!reply.is_object()) return {};
   const auto response = reply.find("response");
   const auto info = reply.find("info");
   return {response != reply.end() && *response == "success",
-          info != reply.end() && info->is_string()
-              ? info->get<std::string>().substr(0, bm::kInfoLimit)
-              : "",
+          info != reply.end() && info->is_string() ? cutInfo(info->get<std::string>()) : "",
           redirectAddress(reply)};
 }
 

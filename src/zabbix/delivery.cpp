@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <ctime>
+#include <optional>
+#include <string_view>
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
@@ -21,13 +23,23 @@ void sleepThrough(std::chrono::seconds duration) {
   }
 }
 
-// Whether the server's "info" counts refused values: "processed: 0; failed: 1; ...".
+// Whether the server's "info" leaves the value refused or in doubt. Zabbix writes "processed: N;
+// failed: M; total: T; seconds spent: S", M counting the values it refused; a text of any other
+// form counts nothing, so it does not say that the value was taken either.
 bool refusesValues(std::string_view info) {
-  const std::size_t at = info.find("failed: ");
-  if (at == std::string_view::npos) return false;
-  const std::string_view count = info.substr(at + 8);
-  const std::size_t digits = count.find_first_not_of("0123456789");
-  return count.substr(0, digits).find_first_not_of('0') != std::string_view::npos;
+  const auto count = [&](std::string_view label) -> std::optional<std::string_view> {
+    if (!info.starts_with(label)) return std::nullopt;
+    info.remove_prefix(label.size());
+    const std::size_t digits = std::min(info.find_first_not_of("0123456789"), info.size());
+    if (digits == 0) return std::nullopt;
+    const std::string_view number = info.substr(0, digits);
+    info.remove_prefix(digits);
+    return number;
+  };
+  const auto processed = count("processed: ");
+  const auto failed = processed ? count("; failed: ") : std::nullopt;
+  const auto total = failed ? count("; total: ") : std::nullopt;
+  return !total || failed->find_first_not_of('0') != std::string_view::npos;
 }
 
 // Says that the server took the request but refused the value. The unknown host, the item that

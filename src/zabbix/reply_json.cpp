@@ -9,14 +9,23 @@
 namespace bm {
 namespace {
 
-// A string as it is decoded: its first bytes, up to a limit, and its whole length, so that a
-// string of any size costs no more than the limit.
+// A string as it is decoded: its first characters, up to a limit in bytes, and its whole length,
+// so that a string of any size costs no more than the limit. A character that would cross the
+// limit is left out whole, with all that follows: what is kept is always valid UTF-8.
 class Decoded {
  public:
   explicit Decoded(std::size_t limit) : limit_(limit) {}
   void feed(unsigned char byte) {
-    if (kept_.size() < limit_) kept_ += static_cast<char>(byte);
-    ++length_;
+    const char c = static_cast<char>(byte);
+    feedCharacter(std::string_view(&c, 1));
+  }
+  void feedCharacter(std::string_view bytes) {
+    if (!full_ && kept_.size() + bytes.size() <= limit_) {
+      kept_ += bytes;
+    } else {
+      full_ = true;
+    }
+    length_ += bytes.size();
   }
   void feedCodePoint(char32_t c);
   bool is(std::string_view text) const { return length_ == kept_.size() && kept_ == text; }
@@ -27,24 +36,29 @@ class Decoded {
   std::size_t limit_;
   std::string kept_;
   std::size_t length_ = 0;
+  bool full_ = false;
 };
 
 void Decoded::feedCodePoint(char32_t c) {
+  char bytes[4];
+  std::size_t size = 0;
+  const auto put = [&](char32_t byte) { bytes[size++] = static_cast<char>(byte); };
   if (c < 0x80) {
-    feed(static_cast<unsigned char>(c));
+    put(c);
   } else if (c < 0x800) {
-    feed(static_cast<unsigned char>(0xC0 | (c >> 6)));
-    feed(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+    put(0xC0 | (c >> 6));
+    put(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {
-    feed(static_cast<unsigned char>(0xE0 | (c >> 12)));
-    feed(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
-    feed(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+    put(0xE0 | (c >> 12));
+    put(0x80 | ((c >> 6) & 0x3F));
+    put(0x80 | (c & 0x3F));
   } else {
-    feed(static_cast<unsigned char>(0xF0 | (c >> 18)));
-    feed(static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F)));
-    feed(static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)));
-    feed(static_cast<unsigned char>(0x80 | (c & 0x3F)));
+    put(0xF0 | (c >> 18));
+    put(0x80 | ((c >> 12) & 0x3F));
+    put(0x80 | ((c >> 6) & 0x3F));
+    put(0x80 | (c & 0x3F));
   }
+  feedCharacter(std::string_view(bytes, size));
 }
 
 class ReplyJson {
@@ -195,7 +209,7 @@ bool ReplyJson::string(Decoded* match) {
     } else {
       const std::size_t start = pos_;
       if (!utf8Sequence()) return false;
-      for (std::size_t i = start; i < pos_; ++i) match->feed(static_cast<unsigned char>(text_[i]));
+      match->feedCharacter(text_.substr(start, pos_ - start));
     }
   }
 }

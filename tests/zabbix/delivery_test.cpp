@@ -93,18 +93,38 @@ TEST(SendZabbix, RetryLineShowsTheServerAsTyped) {
 
 // "success" with values counted as failed: the server took the request and refused the value.
 // One line says so, naming the server, host, key and the server's words; no retry, no pause.
+// Counts in another form than Zabbix's say nothing was taken, and are said too; the server's
+// words are cut at 512 bytes, never inside a character.
 TEST(SendZabbix, AValueTheServerRefusesIsReportedOnceWithoutRetry) {
-  const std::string refused = "processed: 0; failed: 1; total: 1; seconds spent: 0.000031";
-  FakeZabbix server(10, [&](int connection, const std::string&) {
-    if (connection == 1) return FakeZabbix::success();
-    return FakeZabbix::Answer{
-        FakeZabbix::frame(R"({"response":"success","info":")" + refused + R"("})")};
-  });
-  const Recorded r = sendRecorded("127.0.0.10", 2);
-  EXPECT_EQ(r.out,
-            "Zabbix recusou o valor: 127.0.0.10 - host 'HOST', item 'key': " + refused + "\n");
-  EXPECT_TRUE(r.pauses.empty());
-  EXPECT_EQ(server.requests().size(), 2u);
+  const std::string padded = "processed: 0; failed: 1; total: 1; " + std::string(476, 'x');
+  const struct {
+    const char* name;
+    std::string info;
+    std::string shown;  // on the line; none when the value was taken
+  } cases[] = {
+      {"refused", "processed: 0; failed: 1; total: 1; seconds spent: 0.000031",
+       "processed: 0; failed: 1; total: 1; seconds spent: 0.000031"},
+      {"taken, a zero written twice", "processed: 1; failed: 00; total: 1", ""},
+      {"failed counted later, not first", "processed: 0; failed: 0x; total: 1; failed: 1",
+       "processed: 0; failed: 0x; total: 1; failed: 1"},
+      {"no count at all", "tudo certo", "tudo certo"},
+      {"cut before a character that crosses 512 bytes", padded + "\u00e9tail", padded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeZabbix server(10, [&](int connection, const std::string&) {
+      if (connection == 1) return FakeZabbix::success();
+      return FakeZabbix::Answer{
+          FakeZabbix::frame(R"({"response":"success","info":")" + c.info + R"("})")};
+    });
+    const Recorded r = sendRecorded("127.0.0.10", 2);
+    EXPECT_EQ(r.out, c.shown.empty() ? ""
+                                     : "Zabbix recusou o valor: 127.0.0.10 - host 'HOST', item "
+                                       "'key': " +
+                                           c.shown + "\n");
+    EXPECT_TRUE(r.pauses.empty());
+    EXPECT_EQ(server.requests().size(), 2u);
+  }
 }
 
 TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
