@@ -1,11 +1,14 @@
 // The launch mode with a spy as the child: what reaches it, and who holds the caller's output.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 
+#include "base/fd.hpp"
 #include "e2e.hpp"
 
 namespace bm::test {
@@ -134,6 +137,30 @@ TEST_F(LaunchTest, ChildIsFoundThroughPathWhenPositionZeroHasNoSlash) {
   ASSERT_TRUE(waitForFile(tmp_ / "record"));
   EXPECT_THAT(readSpy(tmp_ / "record").arguments, ElementsAre("spy", "coletarData"));
   releaseSpy();
+}
+
+// The guide's UserParameter line locks its standard input, which the launched child keeps: a
+// launch while the last one's child still runs says so and starts nothing; once that child has
+// ended, the next one starts. (bash for exec -a, which puts the spy in the launcher's place.)
+TEST_F(LaunchTest, TheGuidesLockedLaunchCannotStack) {
+  const std::string line = R"({ flock -n 0 && exec -a "$0" "$1" launch_coletarData /d s h || )"
+                           R"(echo "Coleta anterior ainda em andamento"; } 0<>"$2")";
+  RunOptions options = spyOptions();
+  options.program = "/bin/bash";
+  const std::vector<std::string> argv = {"bash", "-c", line, SPY, kBinary, tmp_ / "lock"};
+  EXPECT_EQ(describe(run(argv, options)), expected(0, kSuccess));
+  ASSERT_TRUE(waitForFile(tmp_ / "record"));
+  EXPECT_EQ(describe(run(argv, options)), expected(0, "Coleta anterior ainda em andamento\n"));
+  releaseSpy();
+  const Fd lock(::open((tmp_ / "lock").c_str(), O_RDONLY | O_CLOEXEC));
+  bool free = false;
+  for (int i = 0; i < 1000 && !free; ++i) {
+    free = ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
+    if (!free) ::usleep(10000);
+  }
+  ASSERT_TRUE(free) << "the child's lock outlived it";
+  ::flock(lock.get(), LOCK_UN);
+  EXPECT_EQ(describe(run(argv, options)), expected(0, kSuccess));
 }
 
 TEST_F(LaunchTest, AProgramThatCannotStartIsAFailureWithoutTheSuccessLine) {
