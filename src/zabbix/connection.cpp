@@ -183,11 +183,12 @@ Fd AddressRace::awaitOne(Clock::time_point until, const SocketAddress*& winner) 
 Connection Connection::open(const std::vector<SocketAddress>& addresses, const std::string& peer,
                             Clock::time_point deadline) {
   AddressRace race(attemptOrder(addresses, peer), deadline);
-  auto [socket, address] = race.run();
-  if (socket.get() < 0)
+  std::pair<Fd, const SocketAddress*> won = race.run();
+  if (won.second == nullptr) {
     throw Failure(FailureKind::Delivery, "connect " + peer + ": " + race.error());
-  remember(peer, *address);
-  return Connection(std::move(socket), peer, *address);
+  }
+  remember(peer, *won.second);
+  return Connection(std::move(won.first), peer, *won.second);
 }
 
 void Connection::waitFor(short events, Clock::time_point deadline, const char* what) {
