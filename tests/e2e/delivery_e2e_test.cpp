@@ -139,6 +139,17 @@ void writeKeyFile(const std::string& path, const std::string& text, mode_t mode 
   ::chmod(path.c_str(), mode);
 }
 
+// A report whose first line ends in the TLS library's reason, in parentheses, with "..." in its
+// place: the library words it differently from one version to the next.
+RunResult withoutLibraryReason(RunResult result) {
+  const std::size_t end = result.err.find(")\n");
+  const std::size_t start = result.err.rfind(" (", end);
+  if (end != std::string::npos && start != std::string::npos && start < result.err.find('\n')) {
+    result.err.replace(start + 2, end - start - 2, "...");
+  }
+  return result;
+}
+
 // An encryption setting that cannot be used ends the run with a report naming the variable and
 // the problem, never the key; nothing reaches the server, and a launch says so before starting.
 // The variables of a Zabbix agent's own environment are left to it.
@@ -210,15 +221,13 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
       {"no CA", with(cert, "ZBX_TLSCAFILE", ""),
        "ZBX_TLSCAFILE: obrigatória com ZBX_TLSCONNECT=cert", "readTlsSettings"},
       {"CA that is no certificate", with(cert, "ZBX_TLSCAFILE", tmp / "a.key"),
-       "ZBX_TLSCAFILE: '" + tmp / "a.key" +
-           "': não contém certificados PEM (no certificate or crl found)",
+       "ZBX_TLSCAFILE: '" + tmp / "a.key" + "': não contém certificados PEM (...)",
        "loadCertificates"},
       {"certificate that is none", with(cert, "ZBX_TLSCERTFILE", tmp / "a.key"),
-       "ZBX_TLSCERTFILE: '" + tmp / "a.key" + "': não contém um certificado PEM (no start line)",
+       "ZBX_TLSCERTFILE: '" + tmp / "a.key" + "': não contém um certificado PEM (...)",
        "loadCertificates"},
       {"key that is none", with(cert, "ZBX_TLSKEYFILE", tmp / "a.crt"),
-       "ZBX_TLSKEYFILE: '" + tmp / "a.crt" +
-           "': não contém uma chave privada PEM sem senha (unsupported)",
+       "ZBX_TLSKEYFILE: '" + tmp / "a.crt" + "': não contém uma chave privada PEM sem senha (...)",
        "loadCertificates"},
       {"key of another certificate", with(cert, "ZBX_TLSKEYFILE", tmp / "b.key"),
        "ZBX_TLSKEYFILE: '" + tmp / "b.key" + "': a chave não é a do certificado de ZBX_TLSCERTFILE",
@@ -243,7 +252,7 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
     // The variables are read in one file, the files they name loaded in another.
     const bool reading = std::string_view(c.function).starts_with("read");
     const char* file = reading ? "src/zabbix/tls_settings.cpp" : "src/zabbix/tls.cpp";
-    EXPECT_EQ(describe(result),
+    EXPECT_EQ(describe(withoutLibraryReason(result)),
               expected(1, "", failureReport("ConfiguracaoInvalida", c.message, c.function, file)));
     EXPECT_EQ(result.err.find(secret), std::string::npos);
   }

@@ -195,14 +195,22 @@ TEST(TlsContext, APskKeepsItselfOutOfCoreDumps) {
   EXPECT_EQ(::prctl(PR_GET_DUMPABLE), dumpable);
 }
 
+// A handshake failure as the program words it, without the TLS library's own reason after it,
+// which changes from one library version to the next.
+std::string ourWords(const std::string& message) {
+  const std::string handshake = "TLS handshake ";
+  if (message.rfind(handshake, 0) != 0) return message;
+  return message.substr(0, message.find(": ", handshake.size()) + 2) + "...";
+}
+
 // Each costs one failed send within the connect time-out, which covers the handshake.
 TEST(TlsSender, EveryHandshakeThatFailsIsAFailedSend) {
   const PskClient client(kKey);
   const PskClient stranger(kOtherKey);
   {
     TlsTrapper server(13, kKey, TLS1_2_VERSION);
-    EXPECT_EQ(sendOnce("127.0.0.13", *stranger.context, "1", kShort),
-              "TLS handshake 127.0.0.13:10052: sslv3 alert bad record mac");
+    EXPECT_EQ(ourWords(sendOnce("127.0.0.13", *stranger.context, "1", kShort)),
+              "TLS handshake 127.0.0.13:10052: ...");
   }
   {
     // A server that does not know the key must never read the value, whatever it shows instead.
@@ -225,7 +233,7 @@ TEST(TlsSender, EveryHandshakeThatFailsIsAFailedSend) {
        Answer{"\x16\x03\x03\x00\x40\x02", false, true, {}, false, true},
        "TLS " + peer + ": conexão fechada no handshake"},
       {"answers in plain text", Answer{FakeZabbix::success().bytes, false, true, {}, false, true},
-       "TLS handshake " + peer + ": wrong version number"},
+       "TLS handshake " + peer + ": ..."},
   };
   std::size_t row = 0;
   FakeZabbix server(14, [&](int, const std::string&) { return cases[row].answer; });
@@ -233,7 +241,7 @@ TEST(TlsSender, EveryHandshakeThatFailsIsAFailedSend) {
   const SenderTimeouts tight{std::chrono::milliseconds(300), std::chrono::minutes(10)};
   for (; row < std::size(cases); ++row) {
     SCOPED_TRACE(cases[row].name);
-    EXPECT_EQ(sendOnce("127.0.0.14", *client.context, "1", tight), cases[row].message);
+    EXPECT_EQ(ourWords(sendOnce("127.0.0.14", *client.context, "1", tight)), cases[row].message);
   }
 }
 
