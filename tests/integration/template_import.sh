@@ -15,15 +15,19 @@ diagnose() { sql "SELECT description, value, error FROM triggers WHERE flags = 4
 api() { "$sandbox" api "$1" "$2"; }
 
 # Import: every rule the file needs, or an empty rule set imports nothing and still says true.
-# 7.0 takes the file's groups as template groups.
+# Each version gets the export in its own format: 6.0's groups, 7.0's template groups.
 groups=groups
-[ "${BM_ZABBIX_VERSION:-6.0}" = 6.0 ] || groups=template_groups
+file=backup-monitor.yaml
+if [ "${BM_ZABBIX_VERSION:-6.0}" != 6.0 ]; then
+  groups=template_groups
+  file=backup-monitor-${BM_ZABBIX_VERSION}.yaml
+fi
 rules='{"'$groups'":{"createMissing":true,"updateExisting":true},
         "templates":{"createMissing":true,"updateExisting":true},
         "discoveryRules":{"createMissing":true,"updateExisting":true},
         "items":{"createMissing":true,"updateExisting":true},
         "triggers":{"createMissing":true,"updateExisting":true}}'
-source=$(jq -Rs . <"$root/templates/backup-monitor.yaml")
+source=$(jq -Rs . <"$root/templates/$file")
 [ "$(api configuration.import "{\"format\":\"yaml\",\"source\":$source,\"rules\":$rules}")" = true ] ||
   fail "configuration.import"
 template=$(api template.get '{"filter":{"host":["Backup monitor"]},"output":["templateid"]}' |
