@@ -22,6 +22,7 @@ demo: build
 
 # The Debian package, and a check that it installs and runs (root; installs, then removes it).
 package: deps
+	@scripts/install-deps dpkg-dev file
 	@cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DBM_TESTS=OFF \
 	  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 	@cmake --build build/package -j$(JOBS) >/dev/null
@@ -49,7 +50,7 @@ check: deps-server lint
 	$(CTEST) build/werror
 	cmake -S . -B build/asan -DBM_WERROR=ON -DBM_SANITIZE=ON
 	cmake --build build/asan -j$(JOBS)
-	$(CTEST) build/asan -LE real-server
+	$(CTEST) build/asan -LE 'real-server|release'
 	$(MAKE) --no-print-directory fuzz-short
 
 # The quick loop while developing: one build, every test.
@@ -61,7 +62,8 @@ test: deps-server
 # The house's checks of the text itself: formatting, clang-tidy on the program's sources (with
 # the checks in .clang-tidy, every finding an error) and shellcheck on every shell script.
 SHELL_SCRIPTS = .ci/run scripts/demo scripts/fuzz scripts/install-deps scripts/package-check \
-  scripts/sandbox-demo scripts/screenshots scripts/zabbix-sandbox tests/integration/*.sh
+  scripts/release-check scripts/sandbox-demo scripts/screenshots scripts/zabbix-sandbox \
+  tests/integration/*.sh
 lint: deps
 	@scripts/install-deps clang-format clang-tidy shellcheck
 	@cmake -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBM_BENCH=ON >/dev/null
