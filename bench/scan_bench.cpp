@@ -1,5 +1,6 @@
-// Every mode of the agent against the file-system floor: one listing and one status per entry,
-// as `find -printf '%f %T@'` pays them. Directories are made once and kept under WORKDIR.
+// Every mode of the agent against its floor: for the scans, one listing and one status per
+// entry, as `find -printf '%f %T@'` pays them; for the health report, sha256sum over the same
+// files. Directories are made once and kept under WORKDIR.
 //   scan_bench AGENT WORKDIR [ROUNDS]
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -84,6 +86,30 @@ void makeModificationTimeTree(const std::string& dir, int entries) {
   finish(dir);
 }
 
+// Files of a given size with content that does not compress or repeat, for the health report.
+void makeContentTree(const std::string& dir, int files, std::size_t bytes) {
+  if (!prepare(dir)) return;
+  std::fprintf(stderr, "making %s\n", dir.c_str());
+  std::vector<char> content(bytes);
+  std::uint64_t state = 88172645463325252ULL;
+  for (int i = 0; i < files; ++i) {
+    for (char& c : content) {  // xorshift64: cheap, and no two files alike
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+      c = static_cast<char>(state);
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "/router-%07d.cfg", i);
+    std::FILE* file = std::fopen((dir + name).c_str(), "wbe");
+    if (file == nullptr || std::fwrite(content.data(), 1, bytes, file) != bytes ||
+        std::fclose(file) != 0) {
+      throw std::runtime_error("cannot write " + dir + name);
+    }
+  }
+  finish(dir);
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -94,13 +120,9 @@ struct Command {
   std::vector<std::string> argv;
 };
 
-void measure(const std::string& agent, const std::string& dir, int entries, int rounds) {
-  const std::vector<std::string> floorCommand = {"/usr/bin/find", dir, "-mindepth", "1",
-                                                 "-maxdepth",     "1", "-printf",   "%f %T@\n"};
-  const std::vector<Command> commands = {
-      {"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},
-      {"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}},
-  };
+// The commands of one directory, each against one floor, alternating.
+void measure(const std::string& dir, int entries, int rounds,
+             const std::vector<std::string>& floorCommand, const std::vector<Command>& commands) {
   runOnce(floorCommand);  // warm the caches
   for (const Command& c : commands) {
     runOnce(c.argv);
@@ -123,6 +145,22 @@ void measure(const std::string& agent, const std::string& dir, int entries, int 
   }
 }
 
+// The scan's floor: one listing and one status per entry.
+void measureScan(const std::string& agent, const std::string& dir, int entries, int rounds) {
+  measure(dir, entries, rounds,
+          {"/usr/bin/find", dir, "-mindepth", "1", "-maxdepth", "1", "-printf", "%f %T@\n"},
+          {{"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},
+           {"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}}});
+}
+
+// The health report's floor: sha256sum over the same files.
+void measureHealth(const std::string& agent, const std::string& dir, int entries, int rounds) {
+  measure(
+      dir, entries, rounds,
+      {"/usr/bin/find", dir, "-mindepth", "1", "-maxdepth", "1", "-exec", "sha256sum", "{}", "+"},
+      {{"coletarSaude", {agent, "coletarSaude", dir, "127.0.0.9", "debug"}}});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,10 +178,16 @@ int main(int argc, char** argv) {
   makeNameFieldTree(huawei, 200000);
   makeModificationTimeTree(plain, 200000);
   makeModificationTimeTree(million, 1000000);
+  const std::string small = work + "/content-20000x20KiB";
+  const std::string large = work + "/content-4x256MiB";
+  makeContentTree(small, 20000, 20 * 1024);
+  makeContentTree(large, 4, 256 * 1024 * 1024);
 
   std::printf("median of %d runs each, agent and floor alternating\n", rounds);
-  measure(agent, huawei, 200000, rounds);
-  measure(agent, plain, 200000, rounds);
-  measure(agent, million, 1000000, 3);
+  measureScan(agent, huawei, 200000, rounds);
+  measureScan(agent, plain, 200000, rounds);
+  measureScan(agent, million, 1000000, 3);
+  measureHealth(agent, small, 20000, rounds);
+  measureHealth(agent, large, 4, rounds);
   return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,12 +14,15 @@ inline constexpr std::string_view DATA_MODIFICACAO = "{#DATA_MODIFICACAO}";
 inline constexpr std::string_view TEMPO_MODIFICACAO = "{#TEMPO_MODIFICACAO}";
 
 // One backup directory entry. The fields stand in macro order; the discovery report uses the
-// first two, the collection report all four.
+// first two, the collection report all four. The health report also reads the file: fileIndex
+// finds its name in the scan's fileNames (a number, not a name, so that the reports that never
+// open a file do not pay for holding every name).
 struct BackupEntry {
   std::string nomeHost;         // {#NOME_HOST}: upper case, trimmed
   std::string dataHost;         // {#DATA_HOST}: "%Y-%m-%d" once duplicates are removed
   double dataModificacao = 0;   // {#DATA_MODIFICACAO}: st_mtime in seconds, with its fraction
   double tempoModificacao = 0;  // {#TEMPO_MODIFICACAO}: age in seconds, negative if newer than now
+  std::uint32_t fileIndex = 0;  // in ScanResult::fileNames, when the scan keeps names
 };
 
 // How a directory's file names give host names and dates.
@@ -39,6 +43,7 @@ struct ScanResult {
   NamingScheme scheme;
   std::vector<BackupEntry> entries;
   std::vector<UndatedEntry> undated = {};
+  std::vector<std::string> fileNames = {};  // as listed, when the scan keeps them
 };
 
 }  // namespace bm

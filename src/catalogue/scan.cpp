@@ -58,7 +58,7 @@ double seconds(const struct timespec& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-ScanResult scan(const std::string& caminho, bool withTimes) {
+ScanResult scan(const std::string& caminho, bool withTimes, bool withNames = false) {
   Directory dir = openDirectory(caminho);
   ScanResult result{namingSchemeFor(caminho), {}};
   const StatusReader status{::dirfd(dir.get()), caminho};
@@ -76,6 +76,10 @@ ScanResult scan(const std::string& caminho, bool withTimes) {
       entry.dataHost = days.dateOf(mtime.tv_sec);
       entry.dataModificacao = seconds(mtime);
     }
+    if (withNames) {
+      entry.fileIndex = static_cast<std::uint32_t>(result.fileNames.size());
+      result.fileNames.emplace_back(name);
+    }
     result.entries.push_back(std::move(entry));
   }
   return result;
@@ -91,5 +95,9 @@ NamingScheme namingSchemeFor(std::string_view caminho) {
 ScanResult scanBackupDirectory(const std::string& caminho) { return scan(caminho, false); }
 
 ScanResult scanBackupDirectoryWithTimes(const std::string& caminho) { return scan(caminho, true); }
+
+ScanResult scanBackupDirectoryWithNames(const std::string& caminho) {
+  return scan(caminho, true, true);
+}
 
 }  // namespace bm

@@ -18,4 +18,7 @@ ScanResult scanBackupDirectory(const std::string& caminho);
 // The same scan, also reading every entry's status in both schemes for dataModificacao.
 ScanResult scanBackupDirectoryWithTimes(const std::string& caminho);
 
+// The scan with times, also keeping every file name (fileNames, fileIndex).
+ScanResult scanBackupDirectoryWithNames(const std::string& caminho);
+
 }  // namespace bm

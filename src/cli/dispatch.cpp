@@ -6,6 +6,7 @@
 #include "cli/launch.hpp"
 #include "reports/collection.hpp"
 #include "reports/discovery.hpp"
+#include "reports/health.hpp"
 
 namespace bm {
 
@@ -14,6 +15,7 @@ void dispatch() {
   if (m == "version") get_version();
   if (m == "descobertaBackups") descobertaBackups(caminho());
   if (m == "coletarData") coletarData(caminho());
+  if (m == "coletarSaude") coletarSaude(caminho());
   if (m.find("launch_") != std::string::npos) launch(m);
   // "ecnontrado" is misspelt on purpose: operators and their scripts match this line as it has
   // always been written.

@@ -123,6 +123,27 @@ TEST(Delivery, CollectionSendsOneAgePerHostUnderTheKeysTheServerMade) {
   }
 }
 
+// Each backup's content goes to "saudeBackup[HOST]", keyed as the ages are, as one line of JSON
+// inside the request's own.
+TEST(Delivery, HealthSendsOneValuePerHostUnderTheKeysTheServerMade) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  std::ofstream(dir + "/2024-03-05.c.sw,1") << "config A\n";
+  makeDirectory(dir + "/2024-03-05.c.sw2");
+  FakeZabbix server(52, alwaysSuccess());
+  EXPECT_EQ(describe(runAgent({"coletarSaude", dir, "127.0.0.52", "backups"})), expected(0, ""));
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(FakeZabbix::body(requests[0]),
+            senderData("backups", R"(saudeBackup[\"SW,1\"])",
+                       R"({\"bytes\":9,\"sha256\":\"6f3ac7d6c406f65a583b0c411cca8da7d1048f6a7a25)"
+                       R"(2aa961a27dd07184d6ce\"})"));
+  EXPECT_EQ(FakeZabbix::body(requests[1]),
+            senderData("backups", "saudeBackup[SW2]",
+                       R"({\"bytes\":0,\"error\":\"não é um arquivo regular\"})"));
+}
+
 // A key and certificate pair made by openssl, as an operator makes them.
 void makeCertificate(const std::string& stem) {
   RunOptions options;

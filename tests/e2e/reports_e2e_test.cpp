@@ -1,16 +1,25 @@
 // Both reports end to end in debug mode, and the failures that end a report.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 
+#include "base/fd.hpp"
 #include "e2e.hpp"
 
 namespace bm::test {
 namespace {
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
 
 class ReportsTest : public testing::Test {
  protected:
@@ -79,6 +88,7 @@ TEST_F(ReportsTest, EmptyDirectoryPrintsTheHeaderOnly) {
     EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"})),
               expected(0, kDebugHeader));
     EXPECT_EQ(describe(runAgent({"coletarData", dir, "s", "debug"})), expected(0, kDebugHeader));
+    EXPECT_EQ(describe(runAgent({"coletarSaude", dir, "s", "debug"})), expected(0, kDebugHeader));
   }
 }
 
@@ -222,11 +232,70 @@ TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
       {"coletarData", dangling, expected(1, "", statDangling)},
       {"descobertaBackups", huaweiDangling, expected(0, kDebugHeader + "SW1 2024-03-05\n")},
       {"coletarData", huaweiDangling, expected(1, "", statHuawei)},
+      // The health report fails wherever collection does.
+      {"coletarSaude", missing, expected(1, "", opendirMissing)},
+      {"coletarSaude", badName, expected(1, "", readme)},
+      {"coletarSaude", badDate, expected(1, "", badDay)},
+      {"coletarSaude", dangling, expected(1, "", statDangling)},
+      {"coletarSaude", huaweiDangling, expected(1, "", statHuawei)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.mode) + " " + c.dir);
     EXPECT_EQ(describe(runAgent({c.mode, c.dir, "s", "debug"})), c.result);
   }
+}
+
+// The health report reads exactly the files collection reports: the newest backup of each host
+// by its name's date, in host order; every entry of a modification-time directory, duplicates
+// included, in listing order. What cannot be read (a directory, a FIFO that must not block the
+// run) is said on its line and the run goes on.
+TEST_F(ReportsTest, HealthReadsTheFilesCollectionReports) {
+  const std::string huawei = directory("huawei");
+  writeFile(huawei + "/2024-03-07.cfg.sw1.zip", "config A\n");
+  writeFile(huawei + "/2024-03-06.cfg.sw1.zip", "an older, longer configuration\n");
+  writeFile(huawei + "/2024-03-07.cfg.sw2.zip", "");
+  makeDirectory(huawei + "/2024-03-07.cfg.dir1");
+  ASSERT_EQ(::mkfifo((huawei + "/2024-03-07.cfg.fifo1").c_str(), 0644), 0);
+  const std::string empty = "0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  const std::string configA = "9 6f3ac7d6c406f65a583b0c411cca8da7d1048f6a7a252aa961a27dd07184d6ce";
+  EXPECT_EQ(describe(runAgent({"coletarSaude", huawei, "s", "debug"})),
+            expected(0, kDebugHeader +
+                            "DIR1 2024-03-07 0 - não é um arquivo regular\n"
+                            "FIFO1 2024-03-07 0 - não é um arquivo regular\n"
+                            "SW1 2024-03-07 " +
+                            configA +
+                            "\n"
+                            "SW2 2024-03-07 " +
+                            empty + "\n"));
+
+  const std::string routers = directory("routers");
+  writeFile(routers + "/sw1", "config A\n");
+  writeFile(routers + "/SW1", "");
+  for (const char* name : {"sw1", "SW1"}) {
+    setModificationTime(routers + "/" + name, utcSeconds(2024, 3, 6, 12, 0));
+  }
+  EXPECT_EQ(
+      describe(runAgent({"coletarSaude", routers, "s", "debug"})),
+      expected(0, kDebugHeader + inListingOrder(routers, {{"sw1", "SW1 2024-03-06 " + configA},
+                                                          {"SW1", "SW1 2024-03-06 " + empty}})));
+}
+
+// A backup of 256 MiB costs no more memory than one of a few bytes: each file goes through one
+// buffer of a fixed size.
+TEST_F(ReportsTest, HealthOfALargeBackupCostsNoMoreMemory) {
+  const std::string small = directory("small");
+  writeFile(small + "/router1", "config\n");
+  const std::string large = directory("large");
+  {
+    const Fd file(::open((large + "/router1").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    ASSERT_EQ(::ftruncate(file.get(), 256L << 20), 0);  // sparse: quick to make and to read
+  }
+  const RunResult smallRun = runAgent({"coletarSaude", small, "s", "debug"});
+  const RunResult largeRun = runAgent({"coletarSaude", large, "s", "debug"});
+  EXPECT_NE(largeRun.out.find(" 268435456 "), std::string::npos) << largeRun.out;
+  std::cout << "peak RSS: " << smallRun.peakKib << " KiB for a few bytes, " << largeRun.peakKib
+            << " KiB for 256 MiB\n";
+  EXPECT_LE(largeRun.peakKib, smallRun.peakKib + 1024);
 }
 
 TEST_F(ReportsTest, AReportWhoseOutputNobodyReadsStillFinishes) {

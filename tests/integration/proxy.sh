@@ -21,7 +21,7 @@ for name in router1 router2 router3; do touch -d @1700000000 "$dir/$name"; done
 
 out=$("$agent" descobertaBackups "$dir" 127.0.0.1:10053 backups)
 [ "$out" = OK ] || fail "discovery through the proxy printed: $out"
-wait_for "items discovered through the proxy" "SELECT count(*) FROM items WHERE flags = 4" 3
+wait_for "items discovered through the proxy" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%'" 3
 
 # The new items reach the server's cache, then the proxy's.
 "$sandbox" reload

@@ -23,7 +23,7 @@ for name in router1 router2 router3; do touch -d @1700000000 "$dir/$name"; done
 
 out=$("$agent" descobertaBackups "$dir" 127.0.0.1:10052 backups)
 [ "$out" = OK ] || fail "discovery sent to the server printed: $out"
-wait_for "items discovered through $owner" "SELECT count(*) FROM items WHERE flags = 4" 3
+wait_for "items discovered through $owner" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%'" 3
 "$sandbox" reload
 "$sandbox" proxy-reload proxy-a
 "$sandbox" proxy-reload proxy-b

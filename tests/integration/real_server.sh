@@ -40,14 +40,14 @@ ultimaModificacao[CORE-SW1]|1700100000.5
 ultimaModificacao[ROUTER1.CFG]|1700600000
 ultimaModificacao[SÃO-PAULO]|1700500000.75
 KEYS
-discovered="SELECT count(*) FROM items WHERE flags = 4"
+discovered="SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%'"
 
 for dir in "$huawei" "$routers"; do
   out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backups)
   [ "$out" = "OK" ] || fail "discovery of $dir printed: $out"
 done
 wait_for "discovered items" "$discovered" 7
-sql "SELECT key_ FROM items WHERE flags = 4 ORDER BY key_" >"$tmp/keys"
+sql "SELECT key_ FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%' ORDER BY key_" >"$tmp/keys"
 cut -d'|' -f1 "$tmp/expected" | LC_ALL=C sort | diff - <(LC_ALL=C sort "$tmp/keys") ||
   fail "the discovered keys differ"
 

@@ -53,8 +53,10 @@ out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backup-server)
 [ "$out" = OK ] || fail "discovery printed: $out"
 discovered="SELECT count(*) FROM items i JOIN hosts h USING (hostid)
             WHERE h.host = 'backup-server' AND i.flags = 4"
-wait_for "discovered items" "$discovered" 4
-wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 16
+# Per device: its age, its content's health and the size and digest taken from it; four triggers
+# on the age, four on the health.
+wait_for "discovered items" "$discovered" 16
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 32
 "$sandbox" reload
 sleep 2
 
@@ -92,7 +94,7 @@ expect OLD-ROUTER "$future" 0
 # Names that stay the same from day to day, and the age beside each problem.
 [ "$(sql "SELECT name FROM items WHERE key_ = 'ultimaModificacao[OLD-ROUTER]'")" = \
   'Idade do backup de OLD-ROUTER' ] || fail "the item's name carries more than the device"
-[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 16 ] ||
+[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 32 ] ||
   fail "triggers without the age as operational data"
 
 problems=$(sql "SELECT name FROM problem ORDER BY name")

@@ -66,7 +66,7 @@ out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backups)
 with_psk=(ZBX_TLSCONNECT=psk ZBX_TLSPSKIDENTITY=backups-psk ZBX_TLSPSKFILE="$psk")
 out=$(env "${with_psk[@]}" "$agent" descobertaBackups "$dir" 127.0.0.1 backups)
 [ "$out" = OK ] || fail "discovery over PSK printed: $out"
-wait_for "items discovered over PSK" "SELECT count(*) FROM items WHERE flags = 4" 3
+wait_for "items discovered over PSK" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%'" 3
 "$sandbox" reload
 sleep 2
 out=$(env "${with_psk[@]}" "$agent" coletarData "$dir" 127.0.0.1 backups)

@@ -1,0 +1,82 @@
+#include "reports/health.hpp"
+
+#include "base/console.hpp"
+#include "base/failure.hpp"
+#include "base/json_escape.hpp"
+#include "base/process_values.hpp"
+#include "catalogue/scan.hpp"
+#include "reports/collection.hpp"
+#include "reports/debug_header.hpp"
+#include "zabbix/delivery.hpp"
+#include "zabbix/item_key.hpp"
+
+namespace bm {
+namespace {
+
+void appendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (const std::string_view escape = json::shortEscape(byte); !escape.empty()) {
+      out += escape;
+    } else if (byte < 0x20) {
+      json::appendUnicodeEscape(out, byte);
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+// HOST DATE BYTES SHA256, or HOST DATE BYTES - ERROR.
+void printEntry(const BackupEntry& entry, const BackupContent& content) {
+  console::write(listedText(entry.nomeHost));
+  console::write(" ");
+  console::write(entry.dataHost);
+  console::write(" ");
+  console::write(std::to_string(content.bytes));
+  console::write(" ");
+  if (content.error.empty()) {
+    console::line(content.sha256);
+  } else {
+    console::write("- ");
+    console::line(visibleText(content.error));
+  }
+}
+
+}  // namespace
+
+std::string saudeJson(const BackupContent& content) {
+  std::string json = R"({"bytes":)" + std::to_string(content.bytes);
+  if (content.error.empty()) {
+    json += R"(,"sha256":")" + content.sha256 + '"';
+  } else {
+    json += R"(,"error":)";
+    appendJsonString(json, content.error);
+  }
+  json += '}';
+  return json;
+}
+
+void coletarSaude(const std::string& caminho) {
+  ScanResult scan = scanBackupDirectoryWithNames(caminho);
+  const std::vector<std::string> fileNames = std::move(scan.fileNames);
+  // The entries coletarData reports; their ages, measured against any instant, are not used.
+  const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0);
+  const bool debug = zabbix_host() == "debug";
+  if (debug) printDebugHeader();
+  BackupContentReader reader;
+  for (const BackupEntry& entry : descoberta) {
+    // Read one at a time, as each is printed or sent: nothing of a file is held past its turn.
+    const BackupContent content = reader.read(caminho + "/" + fileNames[entry.fileIndex]);
+    if (debug) {
+      printEntry(entry, content);
+    } else {
+      send_zabbix(zabbix_server(), zabbix_host(),
+                  "saudeBackup[" + itemKeyParameter(entry.nomeHost) + "]", saudeJson(content));
+    }
+  }
+  console::endProcess(0);
+}
+
+}  // namespace bm

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "catalogue/backup_content.hpp"
+
+namespace bm {
+
+// A backup's content as its item's value, one line of JSON: {"bytes":N,"sha256":"HEX"}, or
+// {"bytes":N,"error":"TEXT"} when it could not be read.
+std::string saudeJson(const BackupContent& content);
+
+// Mode coletarSaude: reads the content of every entry coletarData reports, in the same order,
+// and prints HOST DATE BYTES SHA256 (or HOST DATE BYTES - ERROR) for each (host "debug") or
+// delivers each as saudeJson under "saudeBackup[HOST]". A file that cannot be read is a value,
+// not a failure. Ends the process.
+[[noreturn]] void coletarSaude(const std::string& caminho);
+
+}  // namespace bm

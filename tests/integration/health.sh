@@ -1,0 +1,69 @@
+#!/bin/bash
+# The health report against a real Zabbix with the shipped template: each device's content
+# delivered, its size and digest taken out by the dependent items, and the problems of an empty,
+# a shrunk and an unreadable backup raised, none for a sound one.
+#   health.sh AGENT SOURCE_DIR
+set -euo pipefail
+agent=$1
+root=$2
+packages="zabbix-server-pgsql zabbix-frontend-php"
+diagnose() {
+  sql "SELECT i.key_, r.error FROM items i JOIN item_rtdata r USING (itemid)
+       WHERE i.flags = 4 AND r.error <> ''"
+  sql "SELECT description, value, error FROM triggers WHERE flags = 4 AND (value = 1 OR error <> '')"
+}
+# shellcheck source=sandbox_test_lib.sh
+. "$(dirname "$0")/sandbox_test_lib.sh"
+
+dir=$tmp/routers
+mkdir "$dir"
+printf 'hostname sound\ninterface ge-0/0/0\n' >"$dir/sound"
+: >"$dir/empty"
+head -c 4000 /dev/zero | tr '\0' x >"$dir/shrunk"
+mkdir "$dir/unreadable"  # root reads any file: a directory is what the run cannot read
+
+out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backups)
+[ "$out" = OK ] || fail "discovery printed: $out"
+wait_for "health items" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'saudeBackup%'" 12
+# Triggers are made after the items; values that come before they reach the server's cache would
+# be evaluated by none.
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 32
+"$sandbox" reload
+sleep 2
+
+collect() {
+  out=$("$agent" coletarSaude "$dir" 127.0.0.1 backups)
+  [ -z "$out" ] || fail "the health report printed: $out"
+}
+sizes="SELECT count(*) FROM history_uint h JOIN items i USING (itemid)
+       WHERE i.key_ LIKE 'saudeBackup.bytes[%'"
+collect
+wait_for "sizes, first round" "$sizes" 3  # none for the unreadable backup
+head -c 1000 /dev/zero | tr '\0' x >"$dir/shrunk"  # a transfer cut short
+collect
+wait_for "sizes, second round" "$sizes" 6
+
+newest() {  # newest TABLE KEY
+  sql "SELECT h.value FROM $1 h JOIN items i USING (itemid) WHERE i.key_ = '$2'
+       ORDER BY h.clock DESC, h.ns DESC LIMIT 1"
+}
+expect_value() {  # expect_value TABLE KEY VALUE
+  [ "$(newest "$1" "$2")" = "$3" ] || fail "$2 is '$(newest "$1" "$2")', wanted '$3'"
+}
+expect_value history_uint 'saudeBackup.bytes[SOUND]' "$(wc -c <"$dir/sound")"
+expect_value history_str 'saudeBackup.sha256[SOUND]' "$(sha256sum <"$dir/sound" | cut -d' ' -f1)"
+expect_value history_uint 'saudeBackup.bytes[EMPTY]' 0
+expect_value history_uint 'saudeBackup.bytes[SHRUNK]' 1000
+expect_value history_text 'saudeBackup[UNREADABLE]' '{"bytes":0,"error":"não é um arquivo regular"}'
+# The digest is kept when it changes, not on every value.
+[ "$(sql "SELECT count(*) FROM history_str h JOIN items i USING (itemid)
+          WHERE i.key_ = 'saudeBackup.sha256[SOUND]'")" = 1 ] || fail "an unchanged digest was kept twice"
+
+wait_for "problems" "SELECT count(*) FROM problem" 3
+problems=$("$sandbox" api problem.get '{"output":["name","severity"]}' |
+  jq -r '.[] | "\(.name)|\(.severity)"' | LC_ALL=C sort)
+expected_problems='Backup de EMPTY vazio (menos de 1 bytes)|4
+Backup de SHRUNK encolheu para menos de 50% do maior em 7d|2
+Backup de UNREADABLE ilegível|4'
+[ "$problems" = "$expected_problems" ] || fail "problems: $problems"
+echo "health works: $(wc -l <<<"$problems") problems"
