@@ -1,5 +1,5 @@
-// Logs in to the sandbox's frontend as Admin and saves two pages as PNG: Latest data and
-// Problems of one host. Run by scripts/screenshots, which says what it needs.
+// Logs in to the sandbox's frontend as Admin and saves three pages as PNG: the ages and the sizes
+// in Latest data, and Problems, of one host. Run by scripts/screenshots, which says what it needs.
 //   node screenshots.js PLAYWRIGHT_CORE_DIR BASE_URL HOSTID OUTPUT_DIR
 const [playwrightDir, base, hostid, out] = process.argv.slice(2);
 const { chromium } = require(playwrightDir);
@@ -19,7 +19,9 @@ const { chromium } = require(playwrightDir);
 
   // The host's pages; the ages of the problems beside their names (operational data).
   const shots = [
-    ['latest-data.png', `zabbix.php?action=latest.view&filter_set=1&hostids%5B%5D=${hostid}`],
+    ['latest-data.png',
+     `zabbix.php?action=latest.view&filter_set=1&hostids%5B%5D=${hostid}&name=Idade`],
+    ['health.png', `zabbix.php?action=latest.view&filter_set=1&hostids%5B%5D=${hostid}&name=Tamanho`],
     ['problems.png',
      `zabbix.php?action=problem.view&filter_set=1&hostids%5B%5D=${hostid}&show_opdata=1`],
   ];
