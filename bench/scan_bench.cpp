@@ -87,25 +87,32 @@ void makeModificationTimeTree(const std::string& dir, int entries) {
 }
 
 // Files of a given size with content that does not compress or repeat, for the health report.
+// Written a chunk at a time: a child inherits its parent's peak memory in its own figure, so the
+// bench itself must stay small.
 void makeContentTree(const std::string& dir, int files, std::size_t bytes) {
   if (!prepare(dir)) return;
   std::fprintf(stderr, "making %s\n", dir.c_str());
-  std::vector<char> content(bytes);
+  std::vector<char> chunk(std::min<std::size_t>(bytes, std::size_t{1} << 20));
   std::uint64_t state = 88172645463325252ULL;
   for (int i = 0; i < files; ++i) {
-    for (char& c : content) {  // xorshift64: cheap, and no two files alike
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-      c = static_cast<char>(state);
-    }
     char name[64];
     std::snprintf(name, sizeof name, "/router-%07d.cfg", i);
     std::FILE* file = std::fopen((dir + name).c_str(), "wbe");
-    if (file == nullptr || std::fwrite(content.data(), 1, bytes, file) != bytes ||
-        std::fclose(file) != 0) {
-      throw std::runtime_error("cannot write " + dir + name);
+    if (file == nullptr) throw std::runtime_error("cannot write " + dir + name);
+    for (std::size_t left = bytes; left > 0;) {
+      const std::size_t size = std::min(left, chunk.size());
+      for (std::size_t k = 0; k < size; ++k) {  // xorshift64: cheap, and no two files alike
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        chunk[k] = static_cast<char>(state);
+      }
+      if (std::fwrite(chunk.data(), 1, size, file) != size) {
+        throw std::runtime_error("cannot write " + dir + name);
+      }
+      left -= size;
     }
+    if (std::fclose(file) != 0) throw std::runtime_error("cannot write " + dir + name);
   }
   finish(dir);
 }
