@@ -14,4 +14,7 @@ std::string numberText(double value);
 inline constexpr std::size_t kNumberTextSize = 32;
 std::size_t writeNumberText(double value, char* out);
 
+// The value of one hexadecimal digit, either case; -1 for any other character.
+int hexDigitValue(char c);
+
 }  // namespace bm

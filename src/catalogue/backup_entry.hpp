@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "catalogue/dates.hpp"
 
 namespace bm {
 
@@ -23,6 +26,9 @@ struct BackupEntry {
   double dataModificacao = 0;   // {#DATA_MODIFICACAO}: st_mtime in seconds, with its fraction
   double tempoModificacao = 0;  // {#TEMPO_MODIFICACAO}: age in seconds, negative if newer than now
   std::uint32_t fileIndex = 0;  // in ScanResult::fileNames, when the scan keeps names
+  // dataHost as a calendar day, when the scan has already read it from a name; the duplicate
+  // removal reads the others.
+  std::optional<CalendarDay> day = std::nullopt;
 };
 
 // How a directory's file names give host names and dates.

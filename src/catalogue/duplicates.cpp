@@ -31,7 +31,7 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
   std::unordered_map<std::string_view, std::size_t> hostsUnicos;
   hostsUnicos.reserve(hosts.size());
   for (const BackupEntry& host : hosts) {
-    const std::optional<CalendarDay> dataHost = parseDate(host.dataHost);
+    const std::optional<CalendarDay> dataHost = host.day ? host.day : parseDate(host.dataHost);
     if (!dataHost) {
       throw Failure(FailureKind::BadDate, "a data " + quotedName(host.dataHost) + " do host " +
                                               quotedName(host.nomeHost) + fileOf(host, undated) +

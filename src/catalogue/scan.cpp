@@ -67,8 +67,8 @@ ScanResult scan(const std::string& caminho, bool withTimes, bool withNames = fal
     BackupEntry entry;
     if (result.scheme == NamingScheme::NameFields) {
       entry = nameFieldsEntry(name);
-      if (!parseDate(entry.dataHost))
-        result.undated.push_back({entry.dataHost, entry.nomeHost, name});
+      entry.day = parseDate(entry.dataHost);
+      if (!entry.day) result.undated.push_back({entry.dataHost, entry.nomeHost, name});
       if (withTimes) entry.dataModificacao = seconds(status.modificationTime(name));
     } else {
       entry.nomeHost = hostFromWholeName(name);

@@ -5,6 +5,8 @@
 
 #include "base/failure.hpp"
 #include "base/json_escape.hpp"
+#include "base/number_text.hpp"
+#include "base/utf8.hpp"
 
 namespace bm {
 namespace {
@@ -28,10 +30,7 @@ std::uint32_t readLittleEndian(std::string_view bytes) {
 // without a copy; other text (a host or key with accents) goes through the library.
 class JsonText {
  public:
-  explicit JsonText(std::string_view text)
-      : text_(text), ascii_(std::all_of(text.begin(), text.end(), [](char c) {
-          return static_cast<unsigned char>(c) < 0x80;
-        })) {
+  explicit JsonText(std::string_view text) : text_(text), ascii_(utf8::isAscii(text)) {
     if (!ascii_) {
       other_ = nlohmann::json(std::string(text))
                    .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -81,14 +80,14 @@ constexpr std::string_view kRequestEnd = "]}";
 
 }  // namespace
 
-std::string senderRequest(const std::vector<const Item*>& items) {
+std::string senderRequest(const std::vector<Item>& items) {
   // Measured first, then written once into a string of its exact size: a request may carry a
   // discovery document of many megabytes, and should cost little more than itself.
   std::vector<JsonText> fields;
   fields.reserve(3 * items.size());
   std::size_t bodySize = kRequestStart.size() + kRequestEnd.size();
-  for (const Item* item : items) {
-    for (const std::string* text : {&item->host, &item->key, &item->value}) {
+  for (const Item& item : items) {
+    for (const std::string* text : {&item.host, &item.key, &item.value}) {
       bodySize += fields.emplace_back(*text).size();
     }
     bodySize += std::string_view(R"({"host":,"key":,"value":})").size();
@@ -115,11 +114,11 @@ std::string senderRequest(const std::vector<const Item*>& items) {
   return framed;
 }
 
-std::string senderRequest(const std::vector<Item>& items) {
-  std::vector<const Item*> pointers;
-  pointers.reserve(items.size());
-  for (const Item& item : items) pointers.push_back(&item);
-  return senderRequest(pointers);
+Item makeItem(std::string host, std::string key, MetricValue value) {
+  if (const auto* number = std::get_if<double>(&value)) {
+    return {std::move(host), std::move(key), numberText(*number)};
+  }
+  return {std::move(host), std::move(key), std::move(std::get<std::string>(value))};
 }
 
 std::uint32_t replyLength(std::string_view header, const std::string& peer) {

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/number_text.hpp"
+#include "base/utf8.hpp"
 #include "zabbix/protocol.hpp"
 
 namespace bm {
@@ -40,25 +42,9 @@ class Decoded {
 };
 
 void Decoded::feedCodePoint(char32_t c) {
-  char bytes[4];
-  std::size_t size = 0;
-  const auto put = [&](char32_t byte) { bytes[size++] = static_cast<char>(byte); };
-  if (c < 0x80) {
-    put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | (c >> 6));
-    put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | (c >> 12));
-    put(0x80 | ((c >> 6) & 0x3F));
-    put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | (c >> 18));
-    put(0x80 | ((c >> 12) & 0x3F));
-    put(0x80 | ((c >> 6) & 0x3F));
-    put(0x80 | (c & 0x3F));
-  }
-  feedCharacter(std::string_view(bytes, size));
+  std::string bytes;  // at most four: never leaves the small-string buffer
+  utf8::append(bytes, c);
+  feedCharacter(bytes);
 }
 
 class ReplyJson {
@@ -259,48 +245,20 @@ bool ReplyJson::escape(Decoded* match) {
 
 bool ReplyJson::hex4(char32_t& out) {
   for (int i = 0; i < 4; ++i, ++pos_) {
-    const unsigned char c = byte();
-    out <<= 4;
-    if (c >= '0' && c <= '9') {
-      out |= c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      out |= c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      out |= c - 'A' + 10;
-    } else {
-      return false;
-    }
+    const int digit = pos_ < text_.size() ? hexDigitValue(text_[pos_]) : -1;
+    if (digit < 0) return false;
+    out = (out << 4) | static_cast<char32_t>(digit);
   }
   return true;
 }
 
-// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.
+// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF. The
+// lead byte is not ASCII, so a well-formed character is at least two bytes; the decoder moves one
+// byte past anything else.
 bool ReplyJson::utf8Sequence() {
-  const unsigned char lead = byte();
-  unsigned char low = 0x80, high = 0xBF;
-  int continuation = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    continuation = 1;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    continuation = 2;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    continuation = 3;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return false;
-  }
-  for (int i = 1; i <= continuation; ++i) {
-    const unsigned char c = byte(static_cast<std::size_t>(i));
-    if (pos_ + static_cast<std::size_t>(i) >= text_.size() || c < (i == 1 ? low : 0x80) ||
-        c > (i == 1 ? high : 0xBF)) {
-      return false;
-    }
-  }
-  pos_ += static_cast<std::size_t>(continuation) + 1;
-  return true;
+  const std::size_t start = pos_;
+  utf8::next(text_, pos_);
+  return pos_ - start > 1;
 }
 
 // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?

@@ -17,6 +17,7 @@
 
 #include "base/failure.hpp"
 #include "base/fd.hpp"
+#include "base/number_text.hpp"
 
 namespace bm {
 namespace {
@@ -65,13 +66,6 @@ std::string octalMode(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
   return text;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Holds bytes of key material and wipes them however the scope ends.
@@ -189,7 +183,7 @@ void TlsContext::loadPsk() {
                   quotedText(path) + ": mais de " + std::to_string(kMaxKeyFile) + " bytes");
   }
   std::size_t digits = 0;
-  while (digits < size && hexValue(text[digits]) >= 0) ++digits;
+  while (digits < size && hexDigitValue(text[digits]) >= 0) ++digits;
   // Only the line's end (and blanks) may follow the digits: no NUL, no second line.
   if (std::any_of(
           text + digits, text + size,
@@ -205,7 +199,8 @@ void TlsContext::loadPsk() {
   static_assert(KeyMemory::kCapacity >= kMaxKeyDigits / 2);
   key_ = std::make_unique<KeyMemory>();
   for (std::size_t i = 0; i < digits; i += 2) {
-    key_->push_back(static_cast<unsigned char>(hexValue(text[i]) * 16 + hexValue(text[i + 1])));
+    key_->push_back(
+        static_cast<unsigned char>(hexDigitValue(text[i]) * 16 + hexDigitValue(text[i + 1])));
   }
   SSL_CTX_set_psk_client_callback(context_.get(), &TlsContext::pskCallback);
   SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, &refuseCertificate);
