@@ -237,9 +237,9 @@ int main(int argc, char** argv) {
   const bm::ZabbixSender plain(kAddress, 10052);
   const bm::ZabbixSender overPsk(kAddress, 10053, timeouts, &pskClient);
   const bm::ZabbixSender overCertificates(kAddress, 10054, timeouts, &certClient);
-  const std::vector<bm::ZabbixMetric> metrics = {
-      bm::ZabbixMetric("backups", "ultimaModificacao[CORE-SW1]", 86400.5)};
-  const std::string request = bm::senderRequest({metrics[0].item()});
+  const std::vector<bm::Item> metrics = {
+      bm::makeItem("backups", "ultimaModificacao[CORE-SW1]", 86400.5)};
+  const std::string request = bm::senderRequest(metrics);
 
   std::vector<double> bare, client, withPsk, withCertificates;
   for (int round = 0; round < kRounds; ++round) {

@@ -78,15 +78,15 @@ void deliver(const ZabbixSender& zbx, const std::string& request, const std::str
 
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                  const std::string& key, MetricValue value, const DeliveryOptions& options) {
-  // The metric, its request, the encryption and the senders are built once, outside the
+  // The item, its request, the encryption and the senders are built once, outside the
   // attempts: a failure there (a key file that cannot be read, memory running out) ends the run
   // with a failure report before anything is sent, instead of reading as failed sends.
   const TlsContext* tls = options.tls != nullptr ? options.tls : environmentTls();
-  std::vector<ZabbixMetric> metrics;
-  metrics.emplace_back(zabbix_host, key, std::move(value));
-  const std::string request = ZabbixSender::request(metrics);
-  // The metric goes once its request is built, so that a large value is held once.
-  std::vector<ZabbixMetric>().swap(metrics);
+  std::vector<Item> items;
+  items.push_back(makeItem(zabbix_host, key, std::move(value)));
+  const std::string request = senderRequest(items);
+  // The item goes once its request is built, so that a large value is held once.
+  std::vector<Item>().swap(items);
   // Independent servers each get the value, each with attempts of its own.
   for (Target& target : parseServerList(zabbix_server)) {
     const std::string shown = target.text;

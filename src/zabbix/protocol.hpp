@@ -3,9 +3,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace bm {
+
+// A value as a report hands it over: the discovery document, or an age in seconds.
+using MetricValue = std::variant<std::string, double>;
 
 // One value for one item of one monitored host, its value already as the text Zabbix reads.
 struct Item {
@@ -14,6 +18,10 @@ struct Item {
   std::string value;
 };
 
+// The item for a report's value: a number goes as its shortest round-trip text ("86400.5",
+// "1e+16"); a document is moved, not copied, for it may be many megabytes.
+Item makeItem(std::string host, std::string key, MetricValue value);
+
 inline constexpr std::size_t kHeaderSize = 13;
 // Our requests and the server's replies are small; a longer reply is refused unread.
 inline constexpr std::uint32_t kMaxReplySize = 16 * 1024 * 1024;
@@ -21,7 +29,6 @@ inline constexpr std::uint32_t kMaxReplySize = 16 * 1024 * 1024;
 // The framed "sender data" request: ZBXD, flags 0x01, little-endian length, four zero bytes, then
 // {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}, written into a string of
 // exactly its size. Text that is not UTF-8 (a host typed so) goes as U+FFFD.
-std::string senderRequest(const std::vector<const Item*>& items);
 std::string senderRequest(const std::vector<Item>& items);
 
 // Whether a reply body is one JSON object whose top-level "response" member (the last, if

@@ -12,11 +12,6 @@
 namespace bm {
 namespace {
 
-std::string valueText(MetricValue&& value) {
-  if (const auto* number = std::get_if<double>(&value)) return numberText(*number);
-  return std::move(std::get<std::string>(value));
-}
-
 // Within a run, where each cluster's next send starts: the node that last took a value, or the
 // first node the last send had no time left for.
 std::map<std::string, std::size_t>& firstNodes() {
@@ -49,14 +44,9 @@ ServerAnswer exchange(Stream& stream, const std::string& request, Clock::time_po
 // Where a redirect sends the value: host:port or [IPv6]:port, as Zabbix writes a proxy's address;
 // Zabbix's own port when it names none.
 std::optional<Endpoint> redirectEndpoint(const std::string& address) {
-  if (address.find('\0') != std::string::npos) return std::nullopt;
-  std::vector<Target> targets = parseServerList(address);
-  if (targets.size() != 1 || targets[0].nodes.size() != 1) return std::nullopt;
-  Endpoint endpoint = targets[0].nodes[0];
-  const bool portGiven = address.find("]:") != std::string::npos ||
-                         std::count(address.begin(), address.end(), ':') == 1;
-  if (!portGiven) endpoint.port = 10051;
-  return endpoint;
+  // One node: no list, no cluster, and no NUL that would cut the name short.
+  if (address.find_first_of(std::string_view(",;\0", 3)) != std::string::npos) return std::nullopt;
+  return parseEndpoint(address, kZabbixPort);
 }
 
 std::string endpointText(const Endpoint& endpoint) {
@@ -80,10 +70,6 @@ std::vector<SocketAddress> unvisited(std::vector<SocketAddress> addresses,
 
 }  // namespace
 
-// The value is moved, not copied: a discovery document may be many megabytes.
-ZabbixMetric::ZabbixMetric(std::string host, std::string key, MetricValue value)
-    : item_{std::move(host), std::move(key), valueText(std::move(value))} {}
-
 ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts,
                            const TlsContext* tls)
     : target_{server, {{server, port}}}, timeouts_(timeouts), tls_(tls) {}
@@ -91,15 +77,8 @@ ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts
 ZabbixSender::ZabbixSender(Target target, SenderTimeouts timeouts, const TlsContext* tls)
     : target_(std::move(target)), timeouts_(timeouts), tls_(tls) {}
 
-std::string ZabbixSender::request(const std::vector<ZabbixMetric>& metrics) {
-  std::vector<const Item*> items;
-  items.reserve(metrics.size());
-  for (const ZabbixMetric& metric : metrics) items.push_back(&metric.item());
-  return senderRequest(items);
-}
-
-std::string ZabbixSender::send(const std::vector<ZabbixMetric>& metrics) const {
-  return send(request(metrics));
+std::string ZabbixSender::send(const std::vector<Item>& items) const {
+  return send(senderRequest(items));
 }
 
 std::string ZabbixSender::send(const std::string& request) const {

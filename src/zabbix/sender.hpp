@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "zabbix/protocol.hpp"
@@ -12,20 +11,6 @@
 namespace bm {
 
 class TlsContext;
-
-// A value as a report hands it over: the discovery document, or an age in seconds.
-using MetricValue = std::variant<std::string, double>;
-
-// One value addressed to Zabbix: the monitored host, the item key and the value. A number goes
-// as its shortest round-trip text ("86400.5", "1e+16").
-class ZabbixMetric {
- public:
-  ZabbixMetric(std::string host, std::string key, MetricValue value);
-  const Item& item() const { return item_; }
-
- private:
-  Item item_;
-};
 
 // A server's answer to one request: what it said, the start of its body, and who said it.
 struct ServerAnswer {
@@ -56,14 +41,14 @@ class ZabbixSender {
   explicit ZabbixSender(Target target, SenderTimeouts timeouts = {},
                         const TlsContext* tls = nullptr);
 
-  // One connection, one request with every metric, one reply. Completes when the server answers
+  // One connection, one request with every item, one reply. Completes when the server answers
   // "success", and gives the reply's "info" text ("processed: 1; failed: 0; ..."), which may
   // say that values were refused; anything else (no connection, time-out, bad framing,
   // "failed") fails with Delivery. With several nodes, it fails only when every node failed.
-  std::string send(const std::vector<ZabbixMetric>& metrics) const;
-  // The same with the request already built (request()), so that retries do not build it again.
+  std::string send(const std::vector<Item>& items) const;
+  // The same with the request already built (senderRequest()), so that retries do not build it
+  // again.
   std::string send(const std::string& request) const;
-  static std::string request(const std::vector<ZabbixMetric>& metrics);
 
  private:
   std::string sendTo(const Endpoint& node, const std::string& request, Clock::time_point end) const;

@@ -29,7 +29,7 @@ std::optional<int> parsePort(std::string_view text) {
 }
 
 // [IPv6] or [IPv6]:port. Brackets hold an IPv6 address, so at least one colon.
-std::optional<Endpoint> parseBracketed(std::string_view text) {
+std::optional<Endpoint> parseBracketed(std::string_view text, int defaultPort) {
   const std::size_t close = text.find(']');
   if (close == std::string_view::npos) return std::nullopt;
   const std::string_view address = text.substr(1, close - 1);
@@ -38,22 +38,11 @@ std::optional<Endpoint> parseBracketed(std::string_view text) {
     return std::nullopt;
   }
   const std::string_view rest = text.substr(close + 1);
-  if (rest.empty()) return Endpoint{std::string(address), kDefaultPort};
+  if (rest.empty()) return Endpoint{std::string(address), defaultPort};
   if (rest[0] != ':') return std::nullopt;
   const std::optional<int> port = parsePort(rest.substr(1));
   if (!port) return std::nullopt;
   return Endpoint{std::string(address), *port};
-}
-
-std::optional<Endpoint> parseEndpoint(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  if (text[0] == '[' && text.find(':') != std::string_view::npos) return parseBracketed(text);
-  const std::size_t colons = static_cast<std::size_t>(std::count(text.begin(), text.end(), ':'));
-  if (colons != 1) return Endpoint{std::string(text), kDefaultPort};
-  const std::size_t colon = text.find(':');
-  const std::optional<int> port = parsePort(text.substr(colon + 1));
-  if (colon == 0 || !port) return std::nullopt;
-  return Endpoint{std::string(text.substr(0, colon)), *port};
 }
 
 Target parseTarget(std::string_view text) {
@@ -70,6 +59,18 @@ Target parseTarget(std::string_view text) {
 }
 
 }  // namespace
+
+std::optional<Endpoint> parseEndpoint(std::string_view text, int defaultPort) {
+  if (text.empty()) return std::nullopt;
+  if (text[0] == '[' && text.find(':') != std::string_view::npos)
+    return parseBracketed(text, defaultPort);
+  const std::size_t colons = static_cast<std::size_t>(std::count(text.begin(), text.end(), ':'));
+  if (colons != 1) return Endpoint{std::string(text), defaultPort};
+  const std::size_t colon = text.find(':');
+  const std::optional<int> port = parsePort(text.substr(colon + 1));
+  if (colon == 0 || !port) return std::nullopt;
+  return Endpoint{std::string(text.substr(0, colon)), *port};
+}
 
 std::vector<Target> parseServerList(std::string_view text) {
   const std::vector<std::string_view> targets = split(text, ',');

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,8 @@ namespace bm {
 // The port used when the server text names none. Not Zabbix's 10051: existing deployments
 // point this agent at trappers listening on 10052, and they keep working unchanged.
 inline constexpr int kDefaultPort = 10052;
+// Zabbix's own port, which an address Zabbix gives without one (a redirect's) means.
+inline constexpr int kZabbixPort = 10051;
 
 // Lists longer than these are not understood: they bound what one value can cost.
 inline constexpr std::size_t kMaxTargets = 32;
@@ -34,5 +37,9 @@ struct Target {
 // ',', ';' or ':' is one host name, exactly as given, on the default port. Never fails: what it
 // cannot read becomes a target without nodes.
 std::vector<Target> parseServerList(std::string_view text);
+
+// One node as parseServerList reads it, on defaultPort when the text names none; nothing when
+// it cannot be read.
+std::optional<Endpoint> parseEndpoint(std::string_view text, int defaultPort = kDefaultPort);
 
 }  // namespace bm

@@ -28,7 +28,7 @@ const SenderTimeouts kShort{std::chrono::milliseconds(2000), std::chrono::millis
 // The message of the failure a send ends in, or "" when it completes.
 std::string sendOnce(const std::string& server, const MetricValue& value = std::string("1")) {
   try {
-    ZabbixSender(server, 10052, kShort).send({ZabbixMetric("host", "key", value)});
+    ZabbixSender(server, 10052, kShort).send({makeItem("host", "key", value)});
     return "";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), FailureKind::Delivery);
@@ -165,7 +165,7 @@ TEST(ZabbixSender, ASendEndsByItsDeadlineWhateverTheNodesAndHops) {
   const auto send = [&](const std::string& server) {
     try {
       ZabbixSender(parseServerList(server).at(0), tight)
-          .send({ZabbixMetric("host", "key", std::string("1"))});
+          .send({makeItem("host", "key", std::string("1"))});
       return std::string();
     } catch (const Failure& failure) {
       return failure.message();
@@ -253,7 +253,7 @@ TEST(ZabbixSender, ANameServerThatNeverAnswersCostsOneConnectTimeOut) {
     const SenderTimeouts tight{std::chrono::milliseconds(300), std::chrono::milliseconds(300)};
     try {
       ZabbixSender("zabbix.example.net", 10052, tight)
-          .send({ZabbixMetric("host", "key", std::string("1"))});
+          .send({makeItem("host", "key", std::string("1"))});
       return std::string("delivered");
     } catch (const Failure& failure) {
       return failure.message();
@@ -277,7 +277,7 @@ TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
   // The same address in the brackets a server list puts around it, with and without the port.
   for (const char* text : {"[::1]", "[::1]:10052"}) {
     ZabbixSender(parseServerList(text).at(0), kShort)
-        .send({ZabbixMetric("host", "key", std::string("1"))});
+        .send({makeItem("host", "key", std::string("1"))});
   }
   EXPECT_EQ(v6->requests().size(), 3u);
 }
@@ -334,7 +334,7 @@ TEST(ZabbixSender, ALargeRequestNobodyReadsTimesOut) {
   // More than loopback's socket buffers hold.
   const std::string document(64 * 1024 * 1024, 'x');
   try {
-    ZabbixSender("127.0.0.8", 10052, kShort).send({ZabbixMetric("h", "k", document)});
+    ZabbixSender("127.0.0.8", 10052, kShort).send({makeItem("h", "k", document)});
     ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.message(), "send 127.0.0.8:10052: tempo esgotado");

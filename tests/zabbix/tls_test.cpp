@@ -147,7 +147,7 @@ class TlsTrapper {
 std::string sendOnce(const std::string& server, const TlsContext& tls, const std::string& value,
                      SenderTimeouts timeouts) {
   try {
-    return ZabbixSender(server, 10052, timeouts, &tls).send({ZabbixMetric("host", "key", value)});
+    return ZabbixSender(server, 10052, timeouts, &tls).send({makeItem("host", "key", value)});
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), FailureKind::Delivery);
     return failure.message();
@@ -170,7 +170,7 @@ TEST(TlsSender, DeliversOverPskInEitherVersion) {
     SCOPED_TRACE(c.name);
     TlsTrapper server(c.n, kKey, c.version);
     EXPECT_EQ(sendOnce("127.0.0." + std::to_string(c.n), *client.context, value, kShort), kInfo);
-    EXPECT_EQ(server.request(), ZabbixSender::request({ZabbixMetric("host", "key", value)}));
+    EXPECT_EQ(server.request(), senderRequest({makeItem("host", "key", value)}));
   }
 }
 
