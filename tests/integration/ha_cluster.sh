@@ -34,7 +34,6 @@ timed descobertaBackups "$dir" 127.0.0.1:10051 backups
 [ "$out" = OK ] || fail "discovery on port 10051 printed: $out"
 wait_for "discovered items" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%'" 3
 "$sandbox" reload
-sleep 2
 
 timed coletarData "$dir" 127.0.0.1:10051 backups
 [ -z "$out" ] || fail "collection on port 10051 printed: $out"

@@ -29,7 +29,6 @@ wait_for "health items" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIK
 # be evaluated by none.
 wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 32
 "$sandbox" reload
-sleep 2
 
 collect() {
   out=$("$agent" coletarSaude "$dir" 127.0.0.1 backups)

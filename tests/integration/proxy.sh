@@ -25,17 +25,8 @@ wait_for "items discovered through the proxy" "SELECT count(*) FROM items WHERE 
 
 # The new items reach the server's cache, then the proxy's.
 "$sandbox" reload
-"$sandbox" proxy-reload
 # Each device's age, health, size and digest.
-proxy_items() {
-  "$sandbox" stats 127.0.0.1 10053 | jq -r .data.items
-}
-for _ in $(seq 1 100); do
-  [ "$(proxy_items)" = 12 ] && break
-  "$sandbox" proxy-reload
-  sleep 0.3
-done
-[ "$(proxy_items)" = 12 ] || fail "the proxy has $(proxy_items) items, not 12"
+wait_proxy_items backup-proxy 127.0.0.1 12
 
 start=$(date +%s%N)
 out=$("$agent" coletarData "$dir" 127.0.0.1:10053 backups)

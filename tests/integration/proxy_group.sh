@@ -25,9 +25,9 @@ out=$("$agent" descobertaBackups "$dir" 127.0.0.1:10052 backups)
 [ "$out" = OK ] || fail "discovery sent to the server printed: $out"
 wait_for "items discovered through $owner" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[%'" 3
 "$sandbox" reload
-"$sandbox" proxy-reload proxy-a
-"$sandbox" proxy-reload proxy-b
-sleep 2
+owner_name=proxy-a
+[ "${owner%:*}" = 127.0.0.1 ] || owner_name=proxy-b
+wait_proxy_items "$owner_name" "${owner%:*}" 12
 out=$("$agent" coletarData "$dir" "$other" backups)
 [ -z "$out" ] || fail "collection sent to $other printed: $out"
 wait_for "ages redirected from $other to $owner" "SELECT count(*) FROM history" 3

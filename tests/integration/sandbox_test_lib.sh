@@ -35,10 +35,20 @@ fail() {
   exit 1
 }
 
+# shellcheck source=../../scripts/sandbox/common.sh
+. "$root/scripts/sandbox/common.sh"
+sql_is() { [ "$(sql "$1")" = "$2" ]; }
 wait_for() {  # wait_for DESCRIPTION SQL EXPECTED: up to 30 s
-  for _ in $(seq 1 300); do
-    [ "$(sql "$2")" = "$3" ] && return 0
-    sleep 0.1
-  done
-  fail "$1: wanted $3, have $(sql "$2")"
+  wait_until 30 "$1" sql_is "$2" "$3" 2>/dev/null || fail "$1: wanted $3, have $(sql "$2")"
+}
+
+# wait_proxy_items NAME ADDRESS COUNT: up to 30 s for the proxy to hold COUNT items, asked to
+# fetch its configuration from the server at each try.
+proxy_items_are() {
+  "$sandbox" proxy-reload "$1"
+  [ "$("$sandbox" stats "$2" 10053 | jq -r .data.items)" = "$3" ]
+}
+wait_proxy_items() {
+  wait_until 30 "" proxy_items_are "$@" 2>/dev/null ||
+    fail "the proxy $1 has $("$sandbox" stats "$2" 10053 | jq -r .data.items) items, not $3"
 }

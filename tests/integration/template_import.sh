@@ -14,32 +14,16 @@ diagnose() { sql "SELECT description, value, error FROM triggers WHERE flags = 4
 . "$(dirname "$0")/sandbox_test_lib.sh"
 api() { "$sandbox" api "$1" "$2"; }
 
-# Import: every rule the file needs, or an empty rule set imports nothing and still says true.
 # Each version gets the export in its own format: 6.0's groups, 7.0's template groups.
-groups=groups
 file=backup-monitor.yaml
-if [ "${BM_ZABBIX_VERSION:-6.0}" != 6.0 ]; then
-  groups=template_groups
-  file=backup-monitor-${BM_ZABBIX_VERSION}.yaml
-fi
-rules='{"'$groups'":{"createMissing":true,"updateExisting":true},
-        "templates":{"createMissing":true,"updateExisting":true},
-        "discoveryRules":{"createMissing":true,"updateExisting":true},
-        "items":{"createMissing":true,"updateExisting":true},
-        "triggers":{"createMissing":true,"updateExisting":true}}'
-source=$(jq -Rs . <"$root/templates/$file")
-[ "$(api configuration.import "{\"format\":\"yaml\",\"source\":$source,\"rules\":$rules}")" = true ] ||
-  fail "configuration.import"
-template=$(api template.get '{"filter":{"host":["Backup monitor"]},"output":["templateid"]}' |
-  jq -r '.[0].templateid')
-[ "$template" != null ] || fail "the template was not imported"
+[ "${BM_ZABBIX_VERSION:-6.0}" = 6.0 ] || file=backup-monitor-${BM_ZABBIX_VERSION}.yaml
+template=$("$sandbox" import-template "$root/templates/$file") || fail "the template was not imported"
 group=$(api hostgroup.create '{"name":"Backups de teste"}' | jq -r '.groupids[0]')
-api host.create "{\"host\":\"backup-server\",\"groups\":[{\"groupid\":\"$group\"}],
-                  \"templates\":[{\"templateid\":\"$template\"}]}" >/dev/null
+api host.create "$(jq -nc --arg group "$group" --arg template "$template" '{host: "backup-server",
+  groups: [{groupid: $group}], templates: [{templateid: $template}]}')" >/dev/null
 wait_for "the host in the server's cache" \
   "SELECT count(*) FROM hosts WHERE host = 'backup-server'" 1
 "$sandbox" reload
-sleep 2
 
 now=$(date +%s)
 dir=$tmp/routers
@@ -58,7 +42,6 @@ discovered="SELECT count(*) FROM items i JOIN hosts h USING (hostid)
 wait_for "discovered items" "$discovered" 16
 wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 32
 "$sandbox" reload
-sleep 2
 
 out=$("$agent" coletarData "$dir" 127.0.0.1 backup-server)
 [ -z "$out" ] || fail "collection printed: $out"
@@ -72,13 +55,11 @@ state() {  # state KEY-PARAMETER TRIGGER-NAME: 0 OK, 1 PROBLEM
 }
 future='Backup de {#NOME_HOST} datado no futuro'
 # Discovered triggers keep user macros in their names; they are resolved only on display.
+state_is() { [ "$(state "$1" "$2")" = "$3" ]; }
 expect() {  # expect KEY-PARAMETER PROTOTYPE-NAME VALUE
   local name=${2//\{#NOME_HOST\}/$1}
-  for _ in $(seq 1 100); do
-    [ "$(state "$1" "$name")" = "$3" ] && return 0
-    sleep 0.1
-  done
-  fail "trigger '$name' is $(state "$1" "$name"), wanted $3"
+  wait_until 10 "" state_is "$1" "$name" "$3" 2>/dev/null ||
+    fail "trigger '$name' is $(state "$1" "$name"), wanted $3"
 }
 expect OLD-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.HIGH}' 1
 # The warning depends on the high trigger: only one of the two shows.
