@@ -18,10 +18,12 @@ TEST(TrimmedUpper, TrimsUnicodeWhiteSpaceAndUpperCasesInTheRootLocale) {
     std::string shown;
   } cases[] = {
       {"ascii", "core-sw1.cfg", "CORE-SW1.CFG"},
+      {"ascii letters a to z, and their neighbours", "`az{@AZ[", "`AZ{@AZ["},
       {"blanks", "  core sw1 ", "CORE SW1"},
       {"ascii controls 9-13 and 28-31", "\t\n\v\f\r\x1c\x1d\x1e\x1fsw\x1f", "SW"},
       {"other controls stay", "\x01sw\x7f", "\x01SW\x7f"},
       {"no-break and ideographic space", "\u00a0sw\u3000", "SW"},
+      {"controls 28-31 around other text", "\x1c\x1dsão\x1e\x1f", "SÃO"},
       {"NEL and line separator", "\u0085sw\u2028", "SW"},
       {"zero width space is no white space", "\u200bsw", "\u200bSW"},
       {"a with tilde", "são-paulo", "SÃO-PAULO"},

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "e2e.hpp"
 #include "support/fake_zabbix.hpp"
@@ -182,6 +183,8 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
   const std::string key = "00112233445566778899aabbccddeeff";
   const std::string secret = "SEGREDO00112233";
   writeKeyFile(tmp / "world.key", key + "\n", 0604);
+  writeKeyFile(tmp / "writable.key", key + "\n", 0602);
+  writeKeyFile(tmp / "odd.key", key + "0\n");
   writeKeyFile(tmp / "text.key", secret + " not hex\n");
   writeKeyFile(tmp / "short.key", key.substr(2) + "\n");
   writeKeyFile(tmp / "nul.key", key + std::string("\0\n", 2));
@@ -219,6 +222,11 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
       {"long identity",
        with(with(psk, "ZBX_TLSPSKFILE", "x"), "ZBX_TLSPSKIDENTITY", std::string(129, 'i')),
        "ZBX_TLSPSKIDENTITY: mais de 128 bytes", "readTlsSettings"},
+      // 128 bytes is still an identity: the run goes on to the key file.
+      {"identity of 128 bytes",
+       with(with(psk, "ZBX_TLSPSKFILE", tmp / "none.key"), "ZBX_TLSPSKIDENTITY",
+            std::string(128, 'i')),
+       "ZBX_TLSPSKFILE: '" + tmp / "none.key" + "': No such file or directory", "openRegular"},
       {"missing key file", with(psk, "ZBX_TLSPSKFILE", tmp / "none.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "none.key" + "': No such file or directory", "openRegular"},
       {"directory", with(psk, "ZBX_TLSPSKFILE", dir),
@@ -226,6 +234,10 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
       {"world-readable", with(psk, "ZBX_TLSPSKFILE", tmp / "world.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "world.key" +
            "': acessível a todos os usuários (modo 0604); use chmod o-rwx",
+       "loadPsk"},
+      {"world-writable", with(psk, "ZBX_TLSPSKFILE", tmp / "writable.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "writable.key" +
+           "': acessível a todos os usuários (modo 0602); use chmod o-rwx",
        "loadPsk"},
       {"launched, world-readable", with(psk, "ZBX_TLSPSKFILE", tmp / "world.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "world.key" +
@@ -238,6 +250,10 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
       {"short key", with(psk, "ZBX_TLSPSKFILE", tmp / "short.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "short.key" +
            "': a chave tem 30 dígitos hexadecimais; são precisos de 32 a 512, em número par",
+       "loadPsk"},
+      {"odd number of digits", with(psk, "ZBX_TLSPSKFILE", tmp / "odd.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "odd.key" +
+           "': a chave tem 33 dígitos hexadecimais; são precisos de 32 a 512, em número par",
        "loadPsk"},
       {"no CA", with(cert, "ZBX_TLSCAFILE", ""),
        "ZBX_TLSCAFILE: obrigatória com ZBX_TLSCONNECT=cert", "readTlsSettings"},
@@ -300,8 +316,9 @@ TEST(Delivery, ALaunchedReportDeliversAfterTheLauncherHasEnded) {
 }
 
 // A name whose first address never answers: the next address starts 250 ms later and delivers,
-// and the following values go straight to the address that connected. The name exists only for
-// the agent, in a private mount namespace that sees its own /etc/hosts.
+// and the following values go straight to the address that connected, even once the first
+// address answers again. The name exists only for the agent, in a private mount namespace that
+// sees its own /etc/hosts.
 TEST(Delivery, ANameWhoseFirstAddressIsBlackHoledDeliversThroughTheNext) {
   if (::geteuid() != 0) GTEST_SKIP() << "a private /etc/hosts needs root";
   TempDir tmp;
@@ -316,8 +333,17 @@ TEST(Delivery, ANameWhoseFirstAddressIsBlackHoledDeliversThroughTheNext) {
       tmp / "hosts"};
   if (run(privateHosts, options).status != 0) GTEST_SKIP() << "no mount namespace here";
 
-  const BlackHole hole("127.0.0.47", 10052);
-  FakeZabbix server(48, alwaysSuccess());
+  std::optional<BlackHole> hole(std::in_place, "127.0.0.47", 10052);
+  std::optional<FakeZabbix> revived;
+  // As the first value is taken, the first address comes back: values that went to it from
+  // then on would show that the address that connected was not remembered.
+  FakeZabbix server(48, [&](int, const std::string&) {
+    if (!revived) {
+      hole.reset();
+      revived.emplace(47, alwaysSuccess());
+    }
+    return FakeZabbix::success();
+  });
   makeDirectory(tmp / "routers");
   for (const char* name : {"sw1", "sw2", "sw3"}) makeFile(tmp / "routers/" + name, 1700000000);
   std::vector<std::string> argv = privateHosts;
@@ -331,6 +357,7 @@ TEST(Delivery, ANameWhoseFirstAddressIsBlackHoledDeliversThroughTheNext) {
   const auto spent = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(describe(r), expected(0, ""));
   EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(revived->requests().size(), 0u);
   // Waiting for the first address alone would take its whole 10-second connect time per value.
   EXPECT_LT(spent, std::chrono::seconds(10));
   std::cout << "three values through a black-holed first address: "

@@ -24,6 +24,11 @@ TEST(SenderRequest, EscapesTextAndReplacesBytesThatAreNotUtf8) {
   EXPECT_EQ(request.substr(13), R"({"request":"sender data","data":[{"host":"h)"
                                 "\xef\xbf\xbd"
                                 R"(","key":"k[\"a\\b\"]","value":"{\"data\": []}\n"}]})");
+  // Control bytes grow to six bytes (\u0001) or two (\t), and the header's length counts them.
+  const std::string controls = senderRequest({{"h\x01\t", "k\x1f", "v"}});
+  EXPECT_EQ(controls.substr(13), R"({"request":"sender data","data":[{"host":"h\u0001\t",)"
+                                 R"("key":"k\u001f","value":"v"}]})");
+  EXPECT_EQ(replyLength(controls.substr(0, 13), "s:1"), controls.size() - 13);
 }
 
 TEST(ReplyLength, RefusesWhatIsNotAPlainZabbixHeader) {

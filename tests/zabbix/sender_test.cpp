@@ -131,6 +131,13 @@ TEST(ZabbixSender, FollowsRedirectsAFewHopsNeverInACircle) {
         FakeZabbix::success()},
        refused(10055, 10056)},
       {"a circle", {redirectToPort(10053), redirectToPort(10052)}, refused(10053, 10052)},
+      {"a circle of three",
+       {redirectToPort(10053), redirectToPort(10054), redirectToPort(10052)},
+       refused(10054, 10052)},
+      // Nothing listens on Zabbix's own port here: the refused connection shows where it went.
+      {"no port: Zabbix's",
+       {redirectTo("127.0.0.17")},
+       "connect 127.0.0.17:10051: Connection refused"},
       {"a circle through another spelling of the address",
        {redirectToPort(10053), redirectTo("2130706449:10052")},
        refusedTo(10053, "2130706449:10052")},
