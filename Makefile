@@ -59,8 +59,9 @@ test: deps-server
 	cmake --build build/werror -j$(JOBS)
 	$(CTEST) build/werror
 
-# The house's checks of the text itself: formatting, clang-tidy on the program's sources (with
-# the checks in .clang-tidy, every finding an error) and shellcheck on every shell script.
+# The house's checks of the text itself: formatting, clang-tidy on the program's sources, the
+# tests' support and the benchmarks (with the checks in .clang-tidy, every finding an error) and
+# shellcheck on every shell script (the sandbox's rooms through the script that sources them).
 SHELL_SCRIPTS = .ci/run scripts/demo scripts/fuzz scripts/install-deps scripts/package-check \
   scripts/release-check scripts/sandbox-demo scripts/screenshots scripts/zabbix-sandbox \
   tests/integration/*.sh
@@ -68,7 +69,7 @@ lint: deps
 	@scripts/install-deps clang-format clang-tidy shellcheck
 	@cmake -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBM_BENCH=ON >/dev/null
 	@find src tests bench fuzz -name '*.cpp' -o -name '*.hpp' | xargs clang-format --dry-run -Werror
-	@find src -name '*.cpp' | xargs -P$(JOBS) -n4 clang-tidy -p build/lint --quiet \
+	@find src tests/support bench -name '*.cpp' | xargs -P$(JOBS) -n4 clang-tidy -p build/lint --quiet \
 	  --warnings-as-errors='*' 2>/dev/null
 	@shellcheck -x -P SCRIPTDIR $(SHELL_SCRIPTS)
 	@echo "lint: clean"

@@ -147,8 +147,8 @@ void measure(const std::string& dir, int entries, int rounds,
     std::printf(
         "%-28s %-18s %9d  floor %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB "
         "(%5.1f B/entry)\n",
-        dir.substr(dir.rfind('/') + 1).c_str(), c.label.c_str(), entries, f, a, a / f, rss / 1024.0,
-        rss * 1024.0 / entries);
+        dir.substr(dir.rfind('/') + 1).c_str(), c.label.c_str(), entries, f, a, a / f,
+        static_cast<double>(rss) / 1024.0, static_cast<double>(rss) * 1024.0 / entries);
   }
 }
 
@@ -170,7 +170,8 @@ void measureHealth(const std::string& agent, const std::string& dir, int entries
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A failure to make the trees or run a program ends the benchmark with what went wrong.
+int main(int argc, char** argv) try {
   if (argc < 3) {
     std::fprintf(stderr, "usage: scan_bench AGENT WORKDIR [ROUNDS]\n");
     return 2;
@@ -187,8 +188,8 @@ int main(int argc, char** argv) {
   makeModificationTimeTree(million, 1000000);
   const std::string small = work + "/content-20000x20KiB";
   const std::string large = work + "/content-4x256MiB";
-  makeContentTree(small, 20000, 20 * 1024);
-  makeContentTree(large, 4, 256 * 1024 * 1024);
+  makeContentTree(small, 20000, std::size_t{20} * 1024);
+  makeContentTree(large, 4, std::size_t{256} * 1024 * 1024);
 
   std::printf("median of %d runs each, agent and floor alternating\n", rounds);
   measureScan(agent, huawei, 200000, rounds);
@@ -197,4 +198,7 @@ int main(int argc, char** argv) {
   measureHealth(agent, small, 20000, rounds);
   measureHealth(agent, large, 4, rounds);
   return 0;
+} catch (const std::exception& failure) {
+  std::fprintf(stderr, "scan_bench: %s\n", failure.what());
+  return 1;
 }

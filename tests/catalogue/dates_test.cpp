@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/failure.hpp"
+#include "support/scoped.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm {
@@ -66,8 +67,7 @@ TEST(FormatDate, PadsYearMonthAndDay) {
 }
 
 TEST(LocalDays, UsesTheProcessTimeZoneNotUtc) {
-  ::setenv("TZ", test::kTestZone, 1);
-  ::tzset();
+  const test::ScopedVariable zone("TZ", test::kTestZone);
   LocalDays days;
   // 23:30 local on 5 March is already 6 March in UTC.
   EXPECT_EQ(days.dateOf(test::utcSeconds(2024, 3, 6, 2, 30)), "2024-03-05");
@@ -134,8 +134,7 @@ TEST(LocalDays, IsWhatLocaltimeGivesWhereNoArithmeticIs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.zone);
-    ::setenv("TZ", c.zone.c_str(), 1);
-    ::tzset();
+    const test::ScopedVariable zone("TZ", c.zone);
     LocalDays days;
     for (std::time_t t : c.times) ASSERT_EQ(days.dateOf(t), reference(t)) << t;
   }
@@ -168,8 +167,7 @@ TEST(LocalDays, AgreesWithLocalDayAcrossDaylightSavingChanges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.zone);
-    ::setenv("TZ", c.zone, 1);
-    ::tzset();
+    const test::ScopedVariable zone("TZ", c.zone);
     std::vector<std::time_t> times;
     for (std::time_t t = c.from; t < c.from + 4 * 86400; t += 7 * 60 + 13) times.push_back(t);
     std::vector<std::time_t> shuffled = times;
@@ -190,8 +188,7 @@ TEST(LocalDays, AgreesWithLocalDayOverDecadesInAnyOrder) {
   for (const char* zone :
        {"CET-1CEST,M3.5.0,M10.5.0/3", "<-03>3<-02>,M11.1.0/0,M2.3.0/0", "<+0545>-5:45", "UTC0"}) {
     SCOPED_TRACE(zone);
-    ::setenv("TZ", zone, 1);
-    ::tzset();
+    const test::ScopedVariable scoped("TZ", zone);
     LocalDays days;
     for (int i = 0; i < 20000; ++i) {
       // Mostly a few hundred days, as a backup directory holds; now and then anywhere.

@@ -1,12 +1,10 @@
 #include "catalogue/file_names.hpp"
 
 #include <gtest/gtest.h>
-#include <unicode/uloc.h>
-
-#include <clocale>
 
 #include "base/failure.hpp"
 #include "catalogue/unicode_name.hpp"
+#include "support/scoped.hpp"
 
 namespace bm {
 namespace {
@@ -44,13 +42,9 @@ TEST(TrimmedUpper, TrimsUnicodeWhiteSpaceAndUpperCasesInTheRootLocale) {
 }
 
 TEST(TrimmedUpper, IgnoresTheProcessAndIcuDefaultLocales) {
-  std::setlocale(LC_ALL, "tr_TR.UTF-8");  // may be missing; ICU's default is set regardless
-  UErrorCode status = U_ZERO_ERROR;
-  uloc_setDefault("tr_TR", &status);
+  const test::ScopedLocale turkish("tr_TR.UTF-8", "tr_TR");
   EXPECT_EQ(trimmedUpper("istanbul-\u0131"), "ISTANBUL-I");
   EXPECT_EQ(trimmedUpper("lithuanian i\u0307"), "LITHUANIAN I\u0307");
-  uloc_setDefault("en_US", &status);
-  std::setlocale(LC_ALL, "C");
 }
 
 TEST(NameFieldsEntry, DateFromFieldZeroHostFromFieldTwo) {

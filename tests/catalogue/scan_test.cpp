@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "base/failure.hpp"
+#include "support/scoped.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm {
@@ -17,10 +18,7 @@ using testing::ElementsAreArray;
 
 class ScanTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ::setenv("TZ", test::kTestZone, 1);
-    ::tzset();
-  }
+  const test::ScopedVariable zone_{"TZ", test::kTestZone};
 
   std::string directory(const std::string& name) {
     const std::string path = tmp_ / name;

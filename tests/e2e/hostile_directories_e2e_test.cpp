@@ -104,14 +104,13 @@ TEST_F(HostileDirectories, LinkLoopsAndFifos) {
 
 TEST_F(HostileDirectories, ADirectoryAlreadyRemovedListsNothing) {
   const std::string gone = directory("gone");
-  const int fd = ::open(gone.c_str(), O_RDONLY | O_DIRECTORY);  // inherited by the agent
-  ASSERT_GE(fd, 0);
+  const Fd fd(::open(gone.c_str(), O_RDONLY | O_DIRECTORY));  // inherited by the agent
+  ASSERT_GE(fd.get(), 0);
   ASSERT_EQ(::rmdir(gone.c_str()), 0);
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const std::string path = "/proc/self/fd/" + std::to_string(fd.get());
   EXPECT_EQ(describe(runAgent({"descobertaBackups", path, "s", "debug"})),
             expected(0, kDebugHeader));
   EXPECT_EQ(describe(runAgent({"coletarData", path, "s", "debug"})), expected(0, kDebugHeader));
-  ::close(fd);
 }
 
 // Permissions bind everyone but root: as root, the agent runs as nobody.

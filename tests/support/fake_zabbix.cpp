@@ -200,7 +200,8 @@ BlackHole::BlackHole(const std::string& address, int port) : listener_(listenOn(
         queued_
             .emplace_back(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
             .get();
-    ::connect(fd, reinterpret_cast<sockaddr*>(&bound), length);
+    // Non-blocking: the connection completes, or not, while poll waits.
+    (void)::connect(fd, reinterpret_cast<sockaddr*>(&bound), length);
     pollfd p{fd, POLLOUT, 0};
     if (::poll(&p, 1, 200) == 0) return;
   }

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "base/fd.hpp"
+#include "support/scoped.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm::test {
@@ -49,12 +50,18 @@ std::vector<std::string> environment(const RunOptions& options) {
   std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"}, {"TZ", kTestZone}};
   for (const auto& [name, value] : options.env) env[name] = value;
   std::vector<std::string> out;
-  for (const auto& [name, value] : env) out.push_back(name + "=" + value);
+  out.reserve(env.size());
+  for (const auto& [name, value] : env) {
+    std::string& entry = out.emplace_back(name);
+    entry += '=';
+    entry += value;
+  }
   return out;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& texts) {
   std::vector<char*> out;
+  out.reserve(texts.size() + 1);
   for (std::string& t : texts) out.push_back(t.data());
   out.push_back(nullptr);
   return out;
@@ -110,10 +117,8 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   int rc = 0;
   if (options.searchPath) {
     // posix_spawnp searches the caller's PATH; the child's own PATH is the one given in env.
-    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", options.env.at("PATH").c_str(), 1);
+    const ScopedVariable path("PATH", options.env.at("PATH"));
     rc = ::posix_spawnp(&pid, argv[0].c_str(), actions, nullptr, argp.data(), envp.data());
-    ::setenv("PATH", saved.c_str(), 1);
   } else {
     rc = ::posix_spawn(&pid, options.program.c_str(), actions, nullptr, argp.data(), envp.data());
   }
