@@ -1,51 +1,17 @@
 // The reply's JSON, checked and read in one pass without building a document: a reply may be as
 // large as the size cap, and hostile ("[[[[...", a 16 MiB string), while only one member matters.
+#include "zabbix/reply_json.hpp"
+
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/number_text.hpp"
 #include "base/utf8.hpp"
-#include "zabbix/protocol.hpp"
+#include "zabbix/decoded_string.hpp"
 
 namespace bm {
 namespace {
-
-// A string as it is decoded: its first characters, up to a limit in bytes, and its whole length,
-// so that a string of any size costs no more than the limit. A character that would cross the
-// limit is left out whole, with all that follows: what is kept is always valid UTF-8.
-class Decoded {
- public:
-  explicit Decoded(std::size_t limit) : limit_(limit) {}
-  void feed(unsigned char byte) {
-    const char c = static_cast<char>(byte);
-    feedCharacter(std::string_view(&c, 1));
-  }
-  void feedCharacter(std::string_view bytes) {
-    if (!full_ && kept_.size() + bytes.size() <= limit_) {
-      kept_ += bytes;
-    } else {
-      full_ = true;
-    }
-    length_ += bytes.size();
-  }
-  void feedCodePoint(char32_t c);
-  bool is(std::string_view text) const { return length_ == kept_.size() && kept_ == text; }
-  bool whole() const { return length_ == kept_.size(); }
-  std::string&& take() { return std::move(kept_); }
-
- private:
-  std::size_t limit_;
-  std::string kept_;
-  std::size_t length_ = 0;
-  bool full_ = false;
-};
-
-void Decoded::feedCodePoint(char32_t c) {
-  std::string bytes;  // at most four: never leaves the small-string buffer
-  utf8::append(bytes, c);
-  feedCharacter(bytes);
-}
 
 class ReplyJson {
  public:
@@ -56,8 +22,8 @@ class ReplyJson {
   bool value();
   bool afterValue(bool& done);
   bool member();
-  bool string(Decoded* match);
-  bool escape(Decoded* match);
+  bool string(DecodedString* match);
+  bool escape(DecodedString* match);
   bool hex4(char32_t& out);
   bool utf8Sequence();
   bool number();
@@ -120,9 +86,9 @@ bool ReplyJson::value() {
       return !object || member();
     }
     case '"': {
-      Decoded text(reading == Member::Info      ? kInfoLimit
-                   : reading == Member::Address ? kAddressLimit
-                                                : 8);
+      DecodedString text(reading == Member::Info      ? kInfoLimit
+                         : reading == Member::Address ? kAddressLimit
+                                                      : 8);
       if (!string(&text)) return false;
       if (reading == Member::Response) responseIsSuccess_ = text.is("success");
       if (reading == Member::Info) info_ = text.take();
@@ -166,7 +132,7 @@ bool ReplyJson::afterValue(bool& done) {
 // A member's name and colon; the value follows.
 bool ReplyJson::member() {
   if (!at('"')) return false;
-  Decoded name(8);
+  DecodedString name(8);
   if (!string(&name)) return false;
   blanks();
   if (!at(':')) return false;
@@ -178,7 +144,7 @@ bool ReplyJson::member() {
   return true;
 }
 
-bool ReplyJson::string(Decoded* match) {
+bool ReplyJson::string(DecodedString* match) {
   ++pos_;  // the opening quote
   for (;;) {
     const unsigned char c = byte();
@@ -200,7 +166,7 @@ bool ReplyJson::string(Decoded* match) {
   }
 }
 
-bool ReplyJson::escape(Decoded* match) {
+bool ReplyJson::escape(DecodedString* match) {
   const unsigned char e = byte(1);
   pos_ += 2;
   switch (e) {
