@@ -29,6 +29,9 @@ struct BackupEntry {
   // dataHost as a calendar day, when the scan has already read it from a name; the duplicate
   // removal reads the others.
   std::optional<CalendarDay> day = std::nullopt;
+  // A name-field entry's name with its date left out, hashed: two of them differing under one
+  // host are two devices merged by their names (0: not known).
+  std::size_t nameShape = 0;
 };
 
 // How a directory's file names give host names and dates.

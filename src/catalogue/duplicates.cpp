@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "base/failure.hpp"
+#include "base/system_log.hpp"
 #include "catalogue/dates.hpp"
 #include "catalogue/file_names.hpp"
 
@@ -21,12 +22,28 @@ std::string fileOf(const BackupEntry& host, const std::vector<UndatedEntry>& und
   return "";
 }
 
+// Names that differ beyond their date and give one host ("2024-03-05.cfg.sw01.poa.example.net"
+// and "2024-03-05.cfg.sw01.sao.example.net") are two devices hidden behind one: the operator
+// hears of it once per host.
+void noteMerge(const BackupEntry& kept, const BackupEntry& other, std::vector<bool>& said,
+               std::size_t row) {
+  if (said[row] || kept.nameShape == 0 || other.nameShape == 0 ||
+      kept.nameShape == other.nameShape) {
+    return;
+  }
+  said[row] = true;
+  systemlog::detail(systemlog::Severity::Warning,
+                    "arquivos de nomes diferentes dão o mesmo host " + quotedName(kept.nomeHost) +
+                        ": só o backup mais novo deles conta (veja as regras de nomes no guia)");
+}
+
 }  // namespace
 
 std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts,
                                                 const std::vector<UndatedEntry>& undated) {
   std::vector<BackupEntry> chosen;
   std::vector<CalendarDay> chosenDays;
+  std::vector<bool> mergeSaid;
   // Host name -> row; the keys view the input's names, which outlive the table.
   std::unordered_map<std::string_view, std::size_t> hostsUnicos;
   hostsUnicos.reserve(hosts.size());
@@ -41,13 +58,31 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
     if (isNew) {
       chosen.push_back(host);
       chosenDays.push_back(*dataHost);
-    } else if (*dataHost > chosenDays[row->second]) {
+      mergeSaid.push_back(false);
+      continue;
+    }
+    noteMerge(chosen[row->second], host, mergeSaid, row->second);
+    if (*dataHost > chosenDays[row->second]) {
       chosen[row->second] = host;
       chosenDays[row->second] = *dataHost;
     }
   }
   for (std::size_t i = 0; i < chosen.size(); ++i) chosen[i].dataHost = formatDate(chosenDays[i]);
   return chosen;
+}
+
+void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now) {
+  LocalDays days;
+  const std::optional<CalendarDay> today = parseDate(days.dateOf(now));
+  if (!today) return;
+  for (const BackupEntry& entry : chosen) {
+    if (entry.day && *entry.day > *today) {
+      systemlog::detail(systemlog::Severity::Warning,
+                        "o nome do backup de " + quotedName(entry.nomeHost) + " tem a data " +
+                            formatDate(*entry.day) + ", depois de hoje (" + formatDate(*today) +
+                            "): ele passa à frente dos backups reais desse host até lá");
+    }
+  }
 }
 
 }  // namespace bm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <vector>
 
 #include "catalogue/backup_entry.hpp"
@@ -12,5 +13,9 @@ namespace bm {
 // "%Y-%m-%d". The input is not changed.
 std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts,
                                                 const std::vector<UndatedEntry>& undated = {});
+
+// Says in the system log each entry whose name is dated after the local day of now: the name's
+// date chose it as the newest, so it hides the host's real backups until that day comes.
+void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now);
 
 }  // namespace bm

@@ -1,5 +1,7 @@
 #include "catalogue/file_names.hpp"
 
+#include <functional>
+
 #include "base/failure.hpp"
 #include "catalogue/unicode_name.hpp"
 
@@ -19,6 +21,7 @@ BackupEntry nameFieldsEntry(std::string_view name, Origin origin) {
   BackupEntry entry;
   entry.nomeHost = trimmedUpper(host);
   entry.dataHost = trimmedUpper(date);
+  entry.nameShape = std::hash<std::string_view>()(name.substr(firstDot)) | 1;
   return entry;
 }
 

@@ -8,8 +8,10 @@
 #include "base/console.hpp"
 #include "base/failure.hpp"
 #include "base/process_values.hpp"
+#include "base/system_log.hpp"
 #include "cli/arguments.hpp"
 #include "cli/dispatch.hpp"
+#include "zabbix/delivery.hpp"
 
 namespace {
 
@@ -18,6 +20,13 @@ std::string typeName(const std::exception& e) {
   std::unique_ptr<char, decltype(&std::free)> name(
       abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status), &std::free);
   return status == 0 && name ? name.get() : typeid(e).name();
+}
+
+// A report's lines joined, for the system log.
+std::string oneLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  for (std::size_t at; (at = text.find("\n  ")) != std::string::npos;) text.replace(at, 3, " ");
+  return text;
 }
 
 }  // namespace
@@ -31,9 +40,12 @@ int main(int argc, char** argv) {
     bm::dispatch();
   } catch (const bm::console::ExitRequest& request) {
     bm::console::flush();
+    bm::logRunSummary();
     return request.status;
   } catch (const bm::Failure& failure) {
     bm::console::error(bm::failureReport(failure));
+    bm::logRunSummary();
+    bm::systemlog::write(bm::systemlog::Severity::Error, oneLine(bm::failureReport(failure)));
   } catch (const std::exception& e) {
     bm::console::error("Falha não tratada: " + typeName(e) + ": " + bm::visibleText(e.what()) +
                        "\n  em local desconhecido\n");

@@ -64,6 +64,7 @@ void coletarData(const std::string& caminho) {
   const double now = currentTime();
   const std::vector<BackupEntry> descoberta =
       collectionList(scanBackupDirectoryWithTimes(caminho), now);
+  noteNamesDatedAfterToday(descoberta, static_cast<std::time_t>(now));
   if (zabbix_host() == "debug") {
     printDebugHeader();
     for (const BackupEntry& entry : descoberta) printEntry(entry);

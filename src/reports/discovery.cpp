@@ -1,6 +1,7 @@
 #include "reports/discovery.hpp"
 
 #include <algorithm>
+#include <ctime>
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
@@ -19,7 +20,9 @@ std::vector<BackupEntry> discoveryList(ScanResult scan) {
   std::stable_sort(
       scan.entries.begin(), scan.entries.end(),
       [](const BackupEntry& a, const BackupEntry& b) { return a.dataHost > b.dataHost; });
-  return removerHostsDuplicados(scan.entries, scan.undated);
+  std::vector<BackupEntry> chosen = removerHostsDuplicados(scan.entries, scan.undated);
+  noteNamesDatedAfterToday(chosen, std::time(nullptr));
+  return chosen;
 }
 
 void descobertaBackups(const std::string& caminho) {

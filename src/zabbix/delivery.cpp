@@ -7,6 +7,8 @@
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
+#include "base/process_values.hpp"
+#include "base/system_log.hpp"
 #include "zabbix/tls.hpp"
 
 namespace bm {
@@ -14,6 +16,23 @@ namespace {
 
 constexpr int kAttempts = 5;
 constexpr std::chrono::seconds kPause{5};
+
+// What this run's values came to, for the system log's summary.
+struct RunCounts {
+  std::size_t delivered = 0;
+  std::size_t refused = 0;
+  std::size_t givenUp = 0;
+};
+
+RunCounts& runCounts() {
+  static RunCounts counts;
+  return counts;
+}
+
+// "servidor S, host 'H', item 'K'": which value a system log line is about.
+std::string valueNamed(const std::string& shown, const std::string& host, const std::string& key) {
+  return "servidor " + shown + ", host " + quotedText(host) + ", item " + quotedText(key);
+}
 
 void sleepThrough(std::chrono::seconds duration) {
   struct timespec left {
@@ -50,18 +69,32 @@ void reportRefused(const std::string& shown, const std::string& host, const std:
   console::line("Zabbix recusou o valor: " + shown + " - host " + quotedText(host) + ", item " +
                 quotedText(key) + ": " + visibleText(info));
   console::flush();
+  systemlog::detail(systemlog::Severity::Warning,
+                    "Zabbix recusou o valor: " + valueNamed(shown, host, key) + ": " + info);
 }
 
 void deliver(const ZabbixSender& zbx, const std::string& request, const std::string& host,
              const std::string& key, const std::string& shown, const DeliveryOptions& options) {
   for (int i = 0; i < kAttempts; ++i) {
+    std::string why;
     try {
       const std::string info = zbx.send(request);
-      if (refusesValues(info)) reportRefused(shown, host, key, info);
+      if (refusesValues(info)) {
+        ++runCounts().refused;
+        reportRefused(shown, host, key, info);
+      } else {
+        ++runCounts().delivered;
+      }
       return;
-    } catch (...) {
-      // Every kind of failure gets the same line; its text is not shown.
+    } catch (const Failure& failure) {
+      why = failure.message();
+    } catch (const std::exception& e) {
+      why = e.what();
     }
+    // Every kind of failure gets the same console line; why goes to the system log.
+    systemlog::detail(systemlog::Severity::Warning,
+                      "tentativa " + std::to_string(i + 1) + " de " + std::to_string(kAttempts) +
+                          " falhou: " + valueNamed(shown, host, key) + ": " + why);
     // The fifth failure also prints its line and pauses, like the others.
     console::line("Falha no envio ao Zabbix: " + shown + " - Tentativa número " +
                   std::to_string(i + 1) + ", tentando novamente em 5 segundos.");
@@ -72,6 +105,10 @@ void deliver(const ZabbixSender& zbx, const std::string& request, const std::str
       sleepThrough(kPause);
     }
   }
+  ++runCounts().givenUp;
+  systemlog::detail(systemlog::Severity::Error, "valor não entregue após " +
+                                                    std::to_string(kAttempts) +
+                                                    " tentativas: " + valueNamed(shown, host, key));
 }
 
 }  // namespace
@@ -93,6 +130,20 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
     const ZabbixSender zbx(std::move(target), options.timeouts, tls);
     deliver(zbx, request, zabbix_host, key, shown, options);
   }
+}
+
+void logRunSummary() {
+  const RunCounts& counts = runCounts();
+  if (counts.delivered + counts.refused + counts.givenUp == 0) return;
+  std::string text = mode() + ": " + std::to_string(counts.delivered) + " entregues, " +
+                     std::to_string(counts.refused) + " recusados, " +
+                     std::to_string(counts.givenUp) + " não entregues";
+  if (const std::size_t omitted = systemlog::omitted(); omitted > 0) {
+    text += "; mais " + std::to_string(omitted) + " linhas de detalhe omitidas";
+  }
+  systemlog::write(counts.refused + counts.givenUp > 0 ? systemlog::Severity::Warning
+                                                       : systemlog::Severity::Info,
+                   text);
 }
 
 }  // namespace bm

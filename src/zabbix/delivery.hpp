@@ -23,4 +23,8 @@ struct DeliveryOptions {
 void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                  const std::string& key, MetricValue value, const DeliveryOptions& options = {});
 
+// One line for the system log at the end of a run that delivered: values delivered, refused and
+// given up, and how many detail lines were left out.
+void logRunSummary();
+
 }  // namespace bm

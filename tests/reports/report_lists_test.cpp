@@ -1,8 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "catalogue/dates.hpp"
+#include "catalogue/file_names.hpp"
 #include "reports/collection.hpp"
 #include "reports/discovery.hpp"
+#include "support/run.hpp"
 
 namespace bm {
 namespace {
@@ -30,6 +33,30 @@ TEST(DiscoveryList, NameFieldsNewestDateTextFirstThenOneEntryPerHost) {
   EXPECT_THAT(summary(discoveryList(scan)),
               ElementsAre("C 2024-03-09 0.000000 0.000000", "A 2024-03-05 0.000000 0.000000",
                           "D 2024-03-05 0.000000 0.000000", "B 2024-03-01 0.000000 0.000000"));
+}
+
+// Names that can mislead are said in the system log: two devices behind one host name (an
+// address or a domain cut away), and a name dated after today, which hides the real backups.
+TEST(DiscoveryList, TellsTheSystemLogOfMergedNamesAndNamesDatedAfterToday) {
+  const auto lines = test::systemLogOf([] {
+    ScanResult scan{NamingScheme::NameFields, {}};
+    for (const char* name :
+         {"2024-03-05.cfg.sw01.poa.example.net.cfg", "2024-03-06.cfg.sw01.poa.example.net.cfg",
+          "2024-03-06.cfg.sw01.sao.example.net.cfg", "2999-01-01.cfg.r1.cfg"}) {
+      BackupEntry e = nameFieldsEntry(name);
+      e.day = parseDate(e.dataHost);
+      scan.entries.push_back(std::move(e));
+    }
+    discoveryList(scan);
+  });
+  if (!lines) GTEST_SKIP() << "no private /dev here";
+  LocalDays days;
+  EXPECT_THAT(*lines,
+              ElementsAre("<12>arquivos de nomes diferentes dão o mesmo host 'SW01': só o backup "
+                          "mais novo deles conta (veja as regras de nomes no guia)",
+                          "<12>o nome do backup de 'R1' tem a data 2999-01-01, depois de hoje (" +
+                              days.dateOf(std::time(nullptr)) +
+                              "): ele passa à frente dos backups reais desse host até lá"));
 }
 
 TEST(DiscoveryList, SortsByTextEvenWhereUnpaddedDatesDisagree) {

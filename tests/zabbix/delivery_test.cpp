@@ -1,7 +1,9 @@
 #include "zabbix/delivery.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,10 @@
 
 #include "support/capture.hpp"
 #include "support/fake_zabbix.hpp"
+#include "support/run.hpp"
+#include "support/temp_dir.hpp"
+#include "zabbix/tls.hpp"
+#include "zabbix/tls_settings.hpp"
 
 namespace bm {
 namespace {
@@ -125,6 +131,61 @@ TEST(SendZabbix, AValueTheServerRefusesIsReportedOnceWithoutRetry) {
     EXPECT_TRUE(r.pauses.empty());
     EXPECT_EQ(server.requests().size(), 2u);
   }
+}
+
+// The operator's second channel: why each attempt failed (a refused connection, a TLS handshake
+// the server ended), what the server refused in its own words, each value given up, and one
+// summary for the run.
+TEST(SendZabbix, TellsTheSystemLogWhyAndWhatWasGivenUp) {
+  FakeZabbix refusing(9, [](int, const std::string&) {
+    return FakeZabbix::Answer{
+        FakeZabbix::frame(R"({"response":"success","info":"processed: 0; failed: 1; total: 1"})")};
+  });
+  FakeZabbix plainOnly(11, [](int, const std::string&) {
+    FakeZabbix::Answer answer;
+    answer.readAny = true;  // the TLS client's hello, then the connection closes
+    return answer;
+  });
+  const auto lines = test::systemLogOf([] {
+    DeliveryOptions options;
+    options.pause = [](std::chrono::seconds) {};
+    options.timeouts = {std::chrono::milliseconds(2000), std::chrono::milliseconds(2000)};
+    send_zabbix("127.0.0.12", "HOST", "k1", 1.5, options);  // nothing listens there
+    const test::TempDir keys;
+    std::ofstream(keys / "psk") << "00112233445566778899aabbccddeeff\n";
+    ::chmod((keys / "psk").c_str(), 0600);
+    TlsSettings settings;
+    settings.mode = TlsSettings::Mode::Psk;
+    settings.pskIdentity = "backups";
+    settings.pskFile = keys / "psk";
+    const TlsContext tls(settings);
+    options.tls = &tls;
+    send_zabbix("127.0.0.11", "HOST", "k2", 2.5, options);
+    options.tls = nullptr;
+    send_zabbix("127.0.0.9", "HOST", "k3", 3.5, options);
+    logRunSummary();
+  });
+  if (!lines) GTEST_SKIP() << "no private /dev here";
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 5; ++i) {
+    expected.push_back("<12>tentativa " + std::to_string(i) +
+                       " de 5 falhou: servidor 127.0.0.12, host 'HOST', item 'k1': connect "
+                       "127.0.0.12:10052: Connection refused");
+  }
+  expected.push_back(
+      "<11>valor não entregue após 5 tentativas: servidor 127.0.0.12, host 'HOST', item 'k1'");
+  for (int i = 1; i <= 5; ++i) {
+    expected.push_back("<12>tentativa " + std::to_string(i) +
+                       " de 5 falhou: servidor 127.0.0.11, host 'HOST', item 'k2': TLS "
+                       "127.0.0.11:10052: conexão fechada no handshake");
+  }
+  expected.push_back(
+      "<11>valor não entregue após 5 tentativas: servidor 127.0.0.11, host 'HOST', item 'k2'");
+  expected.push_back(
+      "<12>Zabbix recusou o valor: servidor 127.0.0.9, host 'HOST', item 'k3': processed: 0; "
+      "failed: 1; total: 1");
+  expected.push_back("<12>: 0 entregues, 1 recusados, 2 não entregues");
+  EXPECT_EQ(*lines, expected);
 }
 
 TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
