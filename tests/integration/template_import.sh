@@ -1,7 +1,8 @@
 #!/bin/bash
-# The shipped template, imported into a real Zabbix through its API and linked to a new host,
+# The shipped template, imported into a real Zabbix through its API and linked to new hosts,
 # does its job: discovered items and triggers, every age in history, an old backup's trigger in
-# PROBLEM with its problem row and a fresh one's not, and a backup from the future flagged.
+# PROBLEM with its problem row and a fresh one's not, a file from the future and a name dated
+# after today flagged, and once the ages stop coming one problem for the host, none per device.
 #   template_import.sh AGENT SOURCE_DIR
 # Zabbix user macros ({$BACKUP.AGE.HIGH}) are written as they are, in single quotes.
 # shellcheck disable=SC2016
@@ -19,10 +20,16 @@ file=backup-monitor.yaml
 [ "${BM_ZABBIX_VERSION:-6.0}" = 6.0 ] || file=backup-monitor-${BM_ZABBIX_VERSION}.yaml
 template=$("$sandbox" import-template "$root/templates/$file") || fail "the template was not imported"
 group=$(api hostgroup.create '{"name":"Backups de teste"}' | jq -r '.groupids[0]')
-api host.create "$(jq -nc --arg group "$group" --arg template "$template" '{host: "backup-server",
-  groups: [{groupid: $group}], templates: [{templateid: $template}]}')" >/dev/null
-wait_for "the host in the server's cache" \
-  "SELECT count(*) FROM hosts WHERE host = 'backup-server'" 1
+new_host() {  # new_host NAME MACROS
+  api host.create "$(jq -nc --arg host "$1" --arg group "$group" --arg template "$template" \
+    --argjson macros "$2" '{host: $host, groups: [{groupid: $group}],
+    templates: [{templateid: $template}], macros: $macros}')" >/dev/null
+}
+# backup-server's windows are short, so that the end of its collection shows within the test:
+# the host's problem after at most about two minutes, each device's a minute later.
+new_host backup-server '[{"macro":"{$BACKUP.COLLECT.WINDOW}","value":"30s"},
+                         {"macro":"{$BACKUP.NODATA}","value":"180s"}]'
+new_host backup-huawei '[]'
 "$sandbox" reload
 
 now=$(date +%s)
@@ -33,19 +40,32 @@ touch -d "@$((now - 3 * 86400))" "$dir/late-router"     # above {$BACKUP.AGE.WAR
 touch -d "@$((now - 3600))" "$dir/fresh-router"
 touch -d "@$((now + 86400))" "$dir/future-router"       # a clock is wrong
 
-out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backup-server)
-[ "$out" = OK ] || fail "discovery printed: $out"
+# Names dated today and tomorrow, on files an hour old: only the name is ahead.
+huawei=$tmp/huawei
+mkdir "$huawei"
+touch -d "@$((now - 3600))" "$huawei/$(date +%F).cfg.named-today.cfg" \
+  "$huawei/$(date -d tomorrow +%F).cfg.named-ahead.cfg"
+
+for pair in "$dir backup-server" "$huawei backup-huawei"; do
+  read -r from to <<<"$pair"
+  out=$("$agent" descobertaBackups "$from" 127.0.0.1 "$to")
+  [ "$out" = OK ] || fail "discovery to $to printed: $out"
+done
 discovered="SELECT count(*) FROM items i JOIN hosts h USING (hostid)
-            WHERE h.host = 'backup-server' AND i.flags = 4"
-# Per device: its age, its content's health and the size and digest taken from it; four triggers
-# on the age, four on the health.
-wait_for "discovered items" "$discovered" 16
-wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 32
+            WHERE h.host LIKE 'backup-%' AND i.flags = 4"
+# Per device: its age, its content's health and the size and digest taken from it; five triggers
+# on the age (its name's date among them), four on the health.
+wait_for "discovered items" "$discovered" 24
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 54
 "$sandbox" reload
 
-out=$("$agent" coletarData "$dir" 127.0.0.1 backup-server)
-[ -z "$out" ] || fail "collection printed: $out"
-wait_for "ages in history" "SELECT count(*) FROM history" 4
+for pair in "$dir backup-server" "$huawei backup-huawei"; do
+  read -r from to <<<"$pair"
+  out=$("$agent" coletarData "$from" 127.0.0.1 "$to")
+  [ -z "$out" ] || fail "collection to $to printed: $out"
+done
+last_age=$(date +%s)
+wait_for "ages in history" "SELECT count(*) FROM history" 6
 
 state() {  # state KEY-PARAMETER TRIGGER-NAME: 0 OK, 1 PROBLEM
   sql "SELECT t.value FROM triggers t WHERE t.flags = 4
@@ -71,16 +91,29 @@ expect FRESH-ROUTER 'Backup de {#NOME_HOST} com mais de {$BACKUP.AGE.HIGH}' 0
 expect FRESH-ROUTER "$future" 0
 expect FUTURE-ROUTER "$future" 1
 expect OLD-ROUTER "$future" 0
+ahead='Backup de {#NOME_HOST} com nome datado depois de hoje'
+expect NAMED-AHEAD "$ahead" 1
+expect NAMED-TODAY "$ahead" 0
+# A file from the future has its own problem, not this one too.
+expect FUTURE-ROUTER "$ahead" 0
 
 # Names that stay the same from day to day, and the age beside each problem.
 [ "$(sql "SELECT name FROM items WHERE key_ = 'ultimaModificacao[OLD-ROUTER]'")" = \
   'Idade do backup de OLD-ROUTER' ] || fail "the item's name carries more than the device"
-[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 32 ] ||
+[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 48 ] ||
   fail "triggers without the age as operational data"
 
+# No more ages for backup-server: its one problem comes, and when each device's own window has
+# passed too (three minutes and the timer's 30 s), none of theirs.
+stopped="SELECT count(*) FROM problem WHERE name = 'Coleta de backups parada em backup-server'"
+wait_until 180 "" sql_is "$stopped" 1 2>/dev/null || fail "no problem for the stopped collection"
+passed() { [ "$(date +%s)" -gt "$1" ]; }
+wait_until 300 "" passed $((last_age + 180 + 45))
 problems=$(sql "SELECT name FROM problem ORDER BY name")
 expected_problems='Backup de FUTURE-ROUTER datado no futuro
 Backup de LATE-ROUTER com mais de 2d
-Backup de OLD-ROUTER com mais de 7d'
+Backup de NAMED-AHEAD com nome datado depois de hoje
+Backup de OLD-ROUTER com mais de 7d
+Coleta de backups parada em backup-server'
 [ "$problems" = "$expected_problems" ] || fail "problems: $problems"
 echo "template works: $(wc -l <<<"$problems") problems"
