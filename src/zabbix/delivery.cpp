@@ -127,7 +127,8 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
   // Independent servers each get the value, each with attempts of its own.
   for (Target& target : parseServerList(zabbix_server)) {
     const std::string shown = target.text;
-    const ZabbixSender zbx(std::move(target), options.timeouts, tls);
+    ZabbixSender zbx(std::move(target), options.timeouts, tls);
+    zbx.carryValuesOf(zabbix_host);
     deliver(zbx, request, zabbix_host, key, shown, options);
   }
 }

@@ -23,6 +23,15 @@ std::map<std::string, std::size_t>& firstNodes() {
 // one send; each hop has the time-outs of a connection of its own, within the send's.
 constexpr std::size_t kMaxRedirects = 3;
 
+// Within a run, where a node last redirected a host's values, by "node\nhost". Redirects come
+// from servers, which could invent addresses without end: past kRemembered the map starts over.
+constexpr std::size_t kRememberedRoutes = 1024;
+
+std::map<std::string, Endpoint>& redirectedRoutes() {
+  static std::map<std::string, Endpoint> routes;
+  return routes;
+}
+
 // One request and its reply over a plain connection or a TLS session.
 template <typename Stream>
 ServerAnswer exchange(Stream& stream, const std::string& request, Clock::time_point deadline) {
@@ -112,19 +121,43 @@ std::string ZabbixSender::send(const std::string& request) const {
   throw Failure(FailureKind::Delivery, failures);
 }
 
-// Follows redirects (Zabbix 7.0 proxy groups) within the send, never twice to one address: a
-// redirect to another spelling of an address already connected to ("2130706433",
-// "[::ffff:127.0.0.1]") is a circle like any other, refused before it is connected to.
+// A value goes first where the node last redirected the host's values in this run (a proxy
+// group's owner, which would otherwise be asked for again by every value). When that address
+// fails, or says reset, the node is asked again.
 std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& request,
                                  Clock::time_point end) const {
+  const std::string route = host_.empty() ? std::string() : endpointText(node) + '\n' + host_;
+  auto& routes = redirectedRoutes();
+  if (const auto known = routes.find(route); !route.empty() && known != routes.end()) {
+    try {
+      return follow(known->second, request, end, route);
+    } catch (const Failure&) {
+      routes.erase(route);
+    }
+  }
+  return follow(node, request, end, route);
+}
+
+// Follows redirects (Zabbix 7.0 proxy groups) within the send, never twice to one address: a
+// redirect to another spelling of an address already connected to ("2130706433",
+// "[::ffff:127.0.0.1]") is a circle like any other, refused before it is connected to. The
+// address that took a redirected value is remembered for the route.
+std::string ZabbixSender::follow(Endpoint at, const std::string& request, Clock::time_point end,
+                                 const std::string& route) const {
   std::vector<std::string> visited;  // the identities of the addresses connected to
-  Endpoint at = node;
   Clock::time_point connected = connectBy(end);
   std::vector<SocketAddress> addresses = resolveAddresses(at.host, at.port, connected);
   for (;;) {
     ServerAnswer answer =
         exchangeWith(addresses, endpointText(at), request, visited, connected, end);
-    if (answer.reply.success) return std::move(answer.reply.info);
+    if (answer.reply.success) {
+      if (visited.size() > 1 && !route.empty()) {
+        auto& routes = redirectedRoutes();
+        if (routes.size() >= kRememberedRoutes) routes.clear();
+        routes.insert_or_assign(route, at);
+      }
+      return std::move(answer.reply.info);
+    }
     if (answer.reply.redirect.empty()) {
       throw Failure(FailureKind::Delivery, "resposta de " + answer.peer + ": " + answer.excerpt);
     }

@@ -50,8 +50,15 @@ class ZabbixSender {
   // again.
   std::string send(const std::string& request) const;
 
+  // The monitored host whose values this sender carries. Where a node redirected them (a proxy
+  // group's owner), the next values of the run go first, until that address fails or answers
+  // that the group has no owner for the host any more (reset).
+  void carryValuesOf(std::string host) { host_ = std::move(host); }
+
  private:
   std::string sendTo(const Endpoint& node, const std::string& request, Clock::time_point end) const;
+  std::string follow(Endpoint at, const std::string& request, Clock::time_point end,
+                     const std::string& route) const;
   Clock::time_point connectBy(Clock::time_point end) const;
   // One request over a new connection to one of addresses, whose identity joins visited.
   ServerAnswer exchangeWith(const std::vector<SocketAddress>& addresses, const std::string& peer,
@@ -61,6 +68,7 @@ class ZabbixSender {
   Target target_;
   SenderTimeouts timeouts_;
   const TlsContext* tls_;
+  std::string host_;
 };
 
 }  // namespace bm

@@ -163,6 +163,35 @@ TEST(ZabbixSender, FollowsRedirectsAFewHopsNeverInACircle) {
   }
 }
 
+// A redirect holds for the run: a host's next values go straight to the owner, until the owner
+// fails one (a reset: the group gave the host to another proxy) and the node is asked again.
+TEST(ZabbixSender, RemembersWhereAHostsValuesWereRedirectedUntilAReset) {
+  using Answer = FakeZabbix::Answer;
+  FakeZabbix node(
+      "127.0.0.17",
+      [](int, const std::string&) {
+        return Answer{FakeZabbix::frame(
+            R"({"redirect":{"revision":1,"address":"127.0.0.17:10061"},"response":"failed"})")};
+      },
+      10060);
+  FakeZabbix owner(
+      "127.0.0.17",
+      [](int connection, const std::string&) {
+        return connection == 2
+                   ? Answer{FakeZabbix::frame(
+                         R"({"redirect":{"revision":2,"reset":true},"response":"failed"})")}
+                   : FakeZabbix::success();
+      },
+      10061);
+  ZabbixSender sender("127.0.0.17", 10060, kShort);
+  sender.carryValuesOf("host");
+  for (int value = 0; value < 4; ++value) {
+    EXPECT_NO_THROW(sender.send({makeItem("host", "key", std::to_string(value))}));
+  }
+  EXPECT_EQ(node.requests().size(), 2u);   // the first value, and the one the owner reset
+  EXPECT_EQ(owner.requests().size(), 5u);  // four values and the reset
+}
+
 // Every node of a cluster and every hop of a redirect shares the send's one deadline: a send
 // whose peers each stay within their own time-outs still ends by it, and the next send of a
 // cluster goes on from the first node this one had no time for.
