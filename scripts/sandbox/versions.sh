@@ -29,7 +29,7 @@ case "$version" in
 esac
 packages="postgresql zabbix-server-pgsql procps zabbix-frontend-php php$php-cgi php$php-cli
           php$php-pgsql php$php-bcmath php$php-mbstring php$php-gd php$php-xml curl jq sqlite3
-          util-linux debootstrap"
+          util-linux debootstrap socat"
 
 # The 7.0 chroot, once: Debian 13's server, frontend and PHP (minutes, the first time).
 build_root() {

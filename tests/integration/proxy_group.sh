@@ -1,12 +1,13 @@
 #!/bin/bash
 # A Zabbix 7.0 proxy group, real: proxy-a and proxy-b share the host "backups", which the server
 # gives to one of them. Sent to the server, or to the proxy that does not own the host, the
-# values are redirected to the owner and reach history.
+# values are redirected to the owner and reach history; the first value of a run is redirected,
+# the next ones go to the owner straight.
 #   proxy_group.sh AGENT SOURCE_DIR
 set -euo pipefail
 agent=$1
 root=$2
-packages="zabbix-server-pgsql"
+packages="zabbix-server-pgsql socat"
 diagnose() {
   sql "SELECT hp.hostid, p.name, p.local_address, p.local_port FROM host_proxy hp JOIN proxy p USING (proxyid)"
   tail -n 20 "$("$sandbox" dir)/zabbix_server.log"
@@ -28,7 +29,14 @@ wait_for "items discovered through $owner" "SELECT count(*) FROM items WHERE fla
 owner_name=proxy-a
 [ "${owner%:*}" = 127.0.0.1 ] || owner_name=proxy-b
 wait_proxy_items "$owner_name" "${owner%:*}" 12
-out=$("$agent" coletarData "$dir" "$other" backups)
+# $other behind a forwarder on 127.0.0.3:10053 that logs each connection it accepts.
+timeout 60 socat -d -d TCP-LISTEN:10053,bind=127.0.0.3,fork,reuseaddr "TCP:$other" \
+  2>"$tmp/forwarder.log" &
+listening() { grep -q "listening on" "$tmp/forwarder.log"; }
+wait_until 10 "" listening 2>/dev/null || fail "the forwarder does not listen"
+out=$("$agent" coletarData "$dir" 127.0.0.3:10053 backups)
 [ -z "$out" ] || fail "collection sent to $other printed: $out"
 wait_for "ages redirected from $other to $owner" "SELECT count(*) FROM history" 3
-echo "the server and $other redirected to $owner; every value delivered"
+connections=$(grep -c "accepting connection" "$tmp/forwarder.log" || true)
+[ "$connections" = 1 ] || fail "$other was asked $connections times for 3 values, not once"
+echo "the server and $other redirected to $owner; every value delivered, $other asked once"

@@ -94,3 +94,12 @@ out=$("$agent" coletarData "$routers" 127.0.0.1 backups)
 grep -Eqx "$(refused backups 'ultimaModificacao\[NEW-ROUTER\]')" <<<"$out" ||
   fail "an item not yet discovered: $out"
 echo "refused values said: $(wc -l <<<"$out") line for the new device"
+
+# The sandbox keeps what an operator made: stopped and started again, it goes on with its
+# database; only restart starts afresh.
+"$sandbox" api hostgroup.create '{"name":"Kept"}' >/dev/null
+"$sandbox" stop
+"$sandbox" start >/dev/null
+[ "$(sql "SELECT count(*) FROM hstgrp WHERE name = 'Kept'")" = 1 ] || fail "start lost the database"
+[ "$(sql "SELECT count(*) FROM history")" -ge 7 ] || fail "start lost the history"
+echo "stopped and started again: the operator's group and the history kept"
