@@ -167,20 +167,17 @@ TEST(SendZabbix, TellsTheSystemLogWhyAndWhatWasGivenUp) {
   });
   if (!lines) GTEST_SKIP() << "no private /dev here";
   std::vector<std::string> expected;
-  for (int i = 1; i <= 5; ++i) {
-    expected.push_back("<12>tentativa " + std::to_string(i) +
-                       " de 5 falhou: servidor 127.0.0.12, host 'HOST', item 'k1': connect "
-                       "127.0.0.12:10052: Connection refused");
-  }
-  expected.push_back(
-      "<11>valor não entregue após 5 tentativas: servidor 127.0.0.12, host 'HOST', item 'k1'");
-  for (int i = 1; i <= 5; ++i) {
-    expected.push_back("<12>tentativa " + std::to_string(i) +
-                       " de 5 falhou: servidor 127.0.0.11, host 'HOST', item 'k2': TLS "
-                       "127.0.0.11:10052: conexão fechada no handshake");
-  }
-  expected.push_back(
-      "<11>valor não entregue após 5 tentativas: servidor 127.0.0.11, host 'HOST', item 'k2'");
+  const auto givenUp = [&](const std::string& server, const std::string& key,
+                           const std::string& why) {
+    const std::string value = "servidor " + server + ", host 'HOST', item '" + key + "'";
+    for (int i = 1; i <= 5; ++i) {
+      expected.push_back("<12>tentativa " + std::to_string(i) + " de 5 falhou: " + value + ": " +
+                         why);
+    }
+    expected.push_back("<11>valor não entregue após 5 tentativas: " + value);
+  };
+  givenUp("127.0.0.12", "k1", "connect 127.0.0.12:10052: Connection refused");
+  givenUp("127.0.0.11", "k2", "TLS 127.0.0.11:10052: conexão fechada no handshake");
   expected.push_back(
       "<12>Zabbix recusou o valor: servidor 127.0.0.9, host 'HOST', item 'k3': processed: 0; "
       "failed: 1; total: 1");
