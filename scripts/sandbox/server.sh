@@ -4,7 +4,8 @@
 
 conf=$dir/zabbix_server.conf
 
-# write_config FILE ADDRESS PORT WORKDIR: a server's configuration; more lines may follow.
+# write_config FILE ADDRESS PORT WORKDIR: a server's configuration; more lines may follow. Few
+# processes of each kind; one history poller, which computes the template's count of ages.
 write_config() {
   cat >"$1" <<CONF
 ListenIP=$2
@@ -33,7 +34,7 @@ StartTrappers=1
 StartPreprocessors=1
 StartLLDProcessors=1
 StartDBSyncers=1
-StartHistoryPollers=0
+StartHistoryPollers=1
 StartProxyPollers=0
 StartReportWriters=0
 StartODBCPollers=0

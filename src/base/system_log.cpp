@@ -65,9 +65,17 @@ void write(Severity severity, std::string_view text) {
     while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
     shown.resize(cut);  // whole characters only
   }
-  const std::string line = "<" + std::to_string(kFacilityUser | static_cast<int>(severity)) + ">" +
-                           timestamp() + " " + kTag + "[" + std::to_string(::getpid()) +
-                           "]: " + shown;
+  // Appended piece by piece: GCC 12 misreads a chain of + on a temporary as overlapping copies.
+  std::string line = "<";
+  line += std::to_string(kFacilityUser | static_cast<int>(severity));
+  line += '>';
+  line += timestamp();
+  line += ' ';
+  line += kTag;
+  line += '[';
+  line += std::to_string(::getpid());
+  line += "]: ";
+  line += shown;
   // A log that is full or gone loses the line; the run goes on.
   (void)::send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 }

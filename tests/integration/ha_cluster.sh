@@ -20,7 +20,7 @@ dir=$tmp/routers
 mkdir "$dir"
 for name in router1 router2 router3; do touch -d @1700000000 "$dir/$name"; done
 cluster="127.0.0.1:10051;127.0.0.2:10051"
-history="SELECT count(*) FROM history"
+history=$ages
 
 # Times one run of the agent, in milliseconds, into $spent; what it printed into $out.
 timed() {

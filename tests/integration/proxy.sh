@@ -32,5 +32,5 @@ start=$(date +%s%N)
 out=$("$agent" coletarData "$dir" 127.0.0.1:10053 backups)
 spent=$((($(date +%s%N) - start) / 1000000))
 [ -z "$out" ] || fail "collection through the proxy printed: $out"
-wait_for "values the proxy forwarded" "SELECT count(*) FROM history WHERE value > 0" 3
+wait_for "values the proxy forwarded" "$ages" 3
 echo "proxy: 3 values in $spent ms"

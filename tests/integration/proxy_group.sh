@@ -36,7 +36,7 @@ listening() { grep -q "listening on" "$tmp/forwarder.log"; }
 wait_until 10 "" listening 2>/dev/null || fail "the forwarder does not listen"
 out=$("$agent" coletarData "$dir" 127.0.0.3:10053 backups)
 [ -z "$out" ] || fail "collection sent to $other printed: $out"
-wait_for "ages redirected from $other to $owner" "SELECT count(*) FROM history" 3
+wait_for "ages redirected from $other to $owner" "$ages" 3
 connections=$(grep -c "accepting connection" "$tmp/forwarder.log" || true)
 [ "$connections" = 1 ] || fail "$other was asked $connections times for 3 values, not once"
 echo "the server and $other redirected to $owner; every value delivered, $other asked once"

@@ -38,6 +38,10 @@ fail() {
 # shellcheck source=../../scripts/sandbox/common.sh
 . "$root/scripts/sandbox/common.sh"
 sql_is() { [ "$(sql "$1")" = "$2" ]; }
+# The devices' ages in history (the host's count of them goes elsewhere, as an integer); the
+# tests that source this file read it.
+# shellcheck disable=SC2034
+ages="SELECT count(*) FROM history h JOIN items i USING (itemid) WHERE i.key_ LIKE 'ultimaModificacao[%'"
 wait_for() {  # wait_for DESCRIPTION SQL EXPECTED: up to 30 s
   wait_until 30 "$1" sql_is "$2" "$3" 2>/dev/null || fail "$1: wanted $3, have $(sql "$2")"
 }

@@ -64,8 +64,7 @@ for pair in "$dir backup-server" "$huawei backup-huawei"; do
   out=$("$agent" coletarData "$from" 127.0.0.1 "$to")
   [ -z "$out" ] || fail "collection to $to printed: $out"
 done
-last_age=$(date +%s)
-wait_for "ages in history" "SELECT count(*) FROM history" 6
+wait_for "ages in history" "$ages" 6
 
 state() {  # state KEY-PARAMETER TRIGGER-NAME: 0 OK, 1 PROBLEM
   sql "SELECT t.value FROM triggers t WHERE t.flags = 4
@@ -102,6 +101,21 @@ expect FUTURE-ROUTER "$ahead" 0
   'Idade do backup de OLD-ROUTER' ] || fail "the item's name carries more than the device"
 [ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 48 ] ||
   fail "triggers without the age as operational data"
+
+# While ages arrive, backup-server's count of them has values and its collection problem is off.
+# The count looks 30 s back every 30 s: ages are delivered until one count has seen them.
+counted="SELECT count(*) FROM history_uint h JOIN items i USING (itemid) JOIN hosts o USING (hostid)
+         WHERE o.host = 'backup-server' AND i.key_ = 'coletasRecentes' AND h.value > 0"
+counted_now() { [ "$(sql "$counted")" -ge 1 ]; }
+counted_round() {
+  "$agent" coletarData "$dir" 127.0.0.1 backup-server >/dev/null && wait_until 10 "" counted_now
+}
+wait_until 120 "" counted_round 2>/dev/null || fail "the host's count of ages has no value"
+last_age=$(date +%s)
+collection="SELECT t.value FROM triggers t JOIN functions f USING (triggerid)
+            JOIN items i USING (itemid) JOIN hosts o USING (hostid)
+            WHERE o.host = 'backup-server' AND i.key_ = 'coletasRecentes'"
+wait_until 60 "" sql_is "$collection" 0 2>/dev/null || fail "the collection problem is on while ages arrive"
 
 # No more ages for backup-server: its one problem comes, and when each device's own window has
 # passed too (three minutes and the timer's 30 s), none of theirs.

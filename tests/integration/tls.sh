@@ -40,7 +40,7 @@ dir=$tmp/routers
 mkdir "$dir"
 for name in router1 router2 router3; do touch -d @1700000000 "$dir/$name"; done
 hostid=$(sql "SELECT hostid FROM hosts WHERE host = 'backups'")
-history="SELECT count(*) FROM history"
+history=$ages
 encrypt() {  # encrypt SETTINGS: the host's encryption, as the frontend's Encryption tab sets it
   "$sandbox" api host.update "$(jq -c --arg id "$hostid" '. + {hostid: $id, tls_connect: 1}' <<<"$1")" >/dev/null
   "$sandbox" reload
