@@ -112,7 +112,7 @@ counted_round() {
 }
 wait_until 120 "" counted_round 2>/dev/null || fail "the host's count of ages has no value"
 last_age=$(date +%s)
-collection="SELECT t.value FROM triggers t JOIN functions f USING (triggerid)
+collection="SELECT DISTINCT t.value FROM triggers t JOIN functions f USING (triggerid)
             JOIN items i USING (itemid) JOIN hosts o USING (hostid)
             WHERE o.host = 'backup-server' AND i.key_ = 'coletasRecentes'"
 wait_until 60 "" sql_is "$collection" 0 2>/dev/null || fail "the collection problem is on while ages arrive"
