@@ -234,9 +234,10 @@ int main(int argc, char** argv) {
       std::thread(serve, listeners[2].get(), std::cref(stop), certContext.get())};
 
   const bm::SenderTimeouts timeouts;
-  const bm::ZabbixSender plain(kAddress, 10052);
-  const bm::ZabbixSender overPsk(kAddress, 10053, timeouts, &pskClient);
-  const bm::ZabbixSender overCertificates(kAddress, 10054, timeouts, &certClient);
+  bm::SenderMemory memory;
+  const bm::ZabbixSender plain(kAddress, 10052, memory);
+  const bm::ZabbixSender overPsk(kAddress, 10053, memory, timeouts, &pskClient);
+  const bm::ZabbixSender overCertificates(kAddress, 10054, memory, timeouts, &certClient);
   const std::vector<bm::Item> metrics = {
       bm::makeItem("backups", "ultimaModificacao[CORE-SW1]", 86400.5)};
   const std::string request = bm::senderRequest(metrics);

@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::size_t kBlock = std::size_t{64} * 1024;
 
-// Only main's thread writes, and only once main has started.
+// Process-wide because standard output is: one buffer in front of one descriptor, so that
+// every line reaches it in the order written. Only main's thread writes, once main has started.
 std::string pending;
 
 std::string& buffer() { return pending; }

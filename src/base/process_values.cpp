@@ -5,6 +5,8 @@
 namespace bm {
 namespace {
 
+// Process-wide because they are the process's own: the command line, read once before any mode
+// runs and the same for every part of the run, which reads them where the specified names say.
 ProcessValues& values() {
   static ProcessValues v;
   return v;

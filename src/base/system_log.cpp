@@ -1,39 +1,37 @@
 #include "base/system_log.hpp"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <string>
 
+#include "base/deadline.hpp"
 #include "base/failure.hpp"
-#include "base/fd.hpp"
 
-namespace bm::systemlog {
+namespace bm {
 namespace {
 
-constexpr const char* kSocket = "/dev/log";
 constexpr const char* kTag = "backup-monitor";
 constexpr int kFacilityUser = 1 << 3;
 // Longer texts are cut: a datagram this size reaches every syslog daemon whole.
 constexpr std::size_t kMaxText = 1900;
 
-// Connected once, non-blocking; -1 when there is no log to write to.
-int logSocket() {
-  static const Fd socket = [] {
-    Fd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, kSocket, sizeof address.sun_path - 1);
-    if (fd.get() >= 0 &&
-        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      fd.reset();
-    }
-    return fd;
-  }();
-  return socket.get();
+// Non-blocking, so that a full queue is a short wait of our own choosing, never the kernel's.
+Fd connectTo(const std::string& path) {
+  sockaddr_un address{};
+  if (path.empty() || path.size() >= sizeof address.sun_path) return Fd();
+  Fd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  if (fd.get() >= 0 &&
+      ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    fd.reset();
+  }
+  return fd;
 }
 
 // "Mmm dd hh:mm:ss", local time, month names in English whatever the locale, as syslog(3).
@@ -49,16 +47,12 @@ std::string timestamp() {
   return text;
 }
 
-std::size_t& detailLines() {
-  static std::size_t lines = 0;
-  return lines;
-}
-
 }  // namespace
 
-void write(Severity severity, std::string_view text) {
-  const int fd = logSocket();
-  if (fd < 0) return;
+SystemLog::SystemLog(const std::string& path) : socket_(connectTo(path)) {}
+
+void SystemLog::write(Severity severity, std::string_view text) {
+  if (socket_.get() < 0) return;
   std::string shown = visibleText(text);
   if (shown.size() > kMaxText) {
     std::size_t cut = kMaxText;
@@ -76,14 +70,28 @@ void write(Severity severity, std::string_view text) {
   line += std::to_string(::getpid());
   line += "]: ";
   line += shown;
-  // A log that is full or gone loses the line; the run goes on.
-  (void)::send(fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  send(line);
 }
 
-void detail(Severity severity, std::string_view text) {
-  if (++detailLines() <= kDetailLines) write(severity, text);
+// A daemon's queue holds few datagrams (ten, by the kernel's default): a burst waits for room,
+// within what is left of the run's kMostWaited. A log that is gone, or still full once that is
+// spent, loses the line; the run goes on.
+void SystemLog::send(const std::string& line) {
+  for (;;) {
+    if (::send(socket_.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return;
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || waitLeft_.count() <= 0) return;
+    const auto start = Clock::now();
+    pollfd p{socket_.get(), POLLOUT, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(waitLeft_.count()));
+    waitLeft_ -= std::chrono::ceil<std::chrono::milliseconds>(Clock::now() - start);
+    if (ready == 0) waitLeft_ = std::chrono::milliseconds(0);
+    if (ready < 0 && errno != EINTR) return;
+  }
 }
 
-std::size_t omitted() { return detailLines() > kDetailLines ? detailLines() - kDetailLines : 0; }
+void SystemLog::detail(Severity severity, std::string_view text) {
+  if (++detailLines_ <= kDetailLines) write(severity, text);
+}
 
-}  // namespace bm::systemlog
+}  // namespace bm

@@ -1,24 +1,50 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
-namespace bm::systemlog {
+#include "base/fd.hpp"
+
+namespace bm {
 
 // The operator's second channel, for what the console has no room for: why an attempt failed,
-// what was given up, what a run did. Lines go to the system log's socket (/dev/log) as syslog(3)
+// what was given up, what a run did. Lines go to a system log socket (/dev/log) as syslog(3)
 // writes them (facility user, tag "backup-monitor", the process id), so journald or any syslog
-// daemon takes them. Nothing here waits or fails: without a daemon, or with one that is not
-// keeping up, a line is dropped. Text from outside is escaped as in failure reports.
-enum class Severity { Error = 3, Warning = 4, Notice = 5, Info = 6 };
+// daemon takes them. Nothing here fails, and nothing waits for long: without a daemon a line is
+// dropped, and a daemon that is not keeping up gets a short wait, bounded over the whole run.
+// Text from outside is escaped as in failure reports. One per run, opened by main.
+class SystemLog {
+ public:
+  enum class Severity { Error = 3, Warning = 4, Notice = 5, Info = 6 };
 
-void write(Severity severity, std::string_view text);
+  static constexpr const char* kSystemSocket = "/dev/log";
+  // Detail lines are bounded per run: the first kDetailLines are written, the others only
+  // counted, so that an outage of thousands of devices writes a few dozen lines, not one per
+  // attempt.
+  static constexpr std::size_t kDetailLines = 20;
+  // How long a run may wait in all for a log whose queue is full.
+  static constexpr std::chrono::milliseconds kMostWaited{1000};
 
-// Detail lines are bounded per run: the first kDetailLines are written, the others only counted,
-// so that an outage of thousands of devices writes a few dozen lines, not one per attempt.
-inline constexpr std::size_t kDetailLines = 20;
-void detail(Severity severity, std::string_view text);
-// How many detail lines this run has left out.
-std::size_t omitted();
+  // Connects to the datagram socket at path; an empty path, or one nothing listens on, drops
+  // every line.
+  explicit SystemLog(const std::string& path = kSystemSocket);
 
-}  // namespace bm::systemlog
+  void write(Severity severity, std::string_view text);
+  // A line counted against the run's kDetailLines.
+  void detail(Severity severity, std::string_view text);
+  // How many detail lines this run has left out.
+  std::size_t omitted() const {
+    return detailLines_ > kDetailLines ? detailLines_ - kDetailLines : 0;
+  }
+
+ private:
+  void send(const std::string& line);
+
+  Fd socket_;
+  std::size_t detailLines_ = 0;
+  std::chrono::milliseconds waitLeft_ = kMostWaited;
+};
+
+}  // namespace bm

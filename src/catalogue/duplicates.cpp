@@ -26,21 +26,22 @@ std::string fileOf(const BackupEntry& host, const std::vector<UndatedEntry>& und
 // and "2024-03-05.cfg.sw01.sao.example.net") are two devices hidden behind one: the operator
 // hears of it once per host.
 void noteMerge(const BackupEntry& kept, const BackupEntry& other, std::vector<bool>& said,
-               std::size_t row) {
-  if (said[row] || kept.nameShape == 0 || other.nameShape == 0 ||
+               std::size_t row, SystemLog* log) {
+  if (log == nullptr || said[row] || kept.nameShape == 0 || other.nameShape == 0 ||
       kept.nameShape == other.nameShape) {
     return;
   }
   said[row] = true;
-  systemlog::detail(systemlog::Severity::Warning,
-                    "arquivos de nomes diferentes dão o mesmo host " + quotedName(kept.nomeHost) +
-                        ": só o backup mais novo deles conta (veja as regras de nomes no guia)");
+  log->detail(SystemLog::Severity::Warning,
+              "arquivos de nomes diferentes dão o mesmo host " + quotedName(kept.nomeHost) +
+                  ": só o backup mais novo deles conta (veja as regras de nomes no guia)");
 }
 
 }  // namespace
 
 std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts,
-                                                const std::vector<UndatedEntry>& undated) {
+                                                const std::vector<UndatedEntry>& undated,
+                                                SystemLog* log) {
   std::vector<BackupEntry> chosen;
   std::vector<CalendarDay> chosenDays;
   std::vector<bool> mergeSaid;
@@ -61,7 +62,7 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
       mergeSaid.push_back(false);
       continue;
     }
-    noteMerge(chosen[row->second], host, mergeSaid, row->second);
+    noteMerge(chosen[row->second], host, mergeSaid, row->second, log);
     if (*dataHost > chosenDays[row->second]) {
       chosen[row->second] = host;
       chosenDays[row->second] = *dataHost;
@@ -71,16 +72,17 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
   return chosen;
 }
 
-void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now) {
+void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now,
+                              SystemLog& log) {
   LocalDays days;
   const std::optional<CalendarDay> today = parseDate(days.dateOf(now));
   if (!today) return;
   for (const BackupEntry& entry : chosen) {
     if (entry.day && *entry.day > *today) {
-      systemlog::detail(systemlog::Severity::Warning,
-                        "o nome do backup de " + quotedName(entry.nomeHost) + " tem a data " +
-                            formatDate(*entry.day) + ", depois de hoje (" + formatDate(*today) +
-                            "): ele passa à frente dos backups reais desse host até lá");
+      log.detail(SystemLog::Severity::Warning,
+                 "o nome do backup de " + quotedName(entry.nomeHost) + " tem a data " +
+                     formatDate(*entry.day) + ", depois de hoje (" + formatDate(*today) +
+                     "): ele passa à frente dos backups reais desse host até lá");
     }
   }
 }

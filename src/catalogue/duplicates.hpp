@@ -7,15 +7,20 @@
 
 namespace bm {
 
+class SystemLog;
+
 // One entry per host name, in first-seen order: the one with the latest {#DATA_HOST} day, the
 // first one in input order at equal days. Every date is parsed (BadDate when one is not a
 // "%Y-%m-%d" day, naming the file when undated has it) and the kept ones are rewritten as
-// "%Y-%m-%d". The input is not changed.
+// "%Y-%m-%d". The input is not changed. With a log, names that differ beyond their date and give
+// one host are said there, once per host.
 std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts,
-                                                const std::vector<UndatedEntry>& undated = {});
+                                                const std::vector<UndatedEntry>& undated = {},
+                                                SystemLog* log = nullptr);
 
 // Says in the system log each entry whose name is dated after the local day of now: the name's
 // date chose it as the newest, so it hides the host's real backups until that day comes.
-void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now);
+void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now,
+                              SystemLog& log);
 
 }  // namespace bm

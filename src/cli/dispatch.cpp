@@ -10,12 +10,12 @@
 
 namespace bm {
 
-void dispatch() {
+void dispatch(SystemLog& log) {
   const std::string& m = mode();
   if (m == "version") get_version();
-  if (m == "descobertaBackups") descobertaBackups(caminho());
-  if (m == "coletarData") coletarData(caminho());
-  if (m == "coletarSaude") coletarSaude(caminho());
+  if (m == "descobertaBackups") descobertaBackups(caminho(), log);
+  if (m == "coletarData") coletarData(caminho(), log);
+  if (m == "coletarSaude") coletarSaude(caminho(), log);
   if (m.find("launch_") != std::string::npos) launch(m);
   // "ecnontrado" is misspelt on purpose: operators and their scripts match this line as it has
   // always been written.

@@ -100,7 +100,7 @@ std::vector<std::string> childArguments(const std::vector<std::string>& argument
 void launch(const std::string& mode) {
   // The child's console is read by nobody: encryption settings it could not use are told here,
   // before it starts.
-  environmentTls();
+  loadEnvironmentTls();
   const Pipe console = newPipe();
   spawnChild(childArguments(argumentList(), mode), console);
   // The read end stays open, unread, until this process ends; the child is not waited for.

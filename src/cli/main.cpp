@@ -11,7 +11,6 @@
 #include "base/system_log.hpp"
 #include "cli/arguments.hpp"
 #include "cli/dispatch.hpp"
-#include "zabbix/delivery.hpp"
 
 namespace {
 
@@ -35,17 +34,18 @@ int main(int argc, char** argv) {
   // A launched child keeps working after nobody reads its console: writes then fail with EPIPE,
   // which the console drops, instead of the signal ending the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // The run's second channel, for its whole length; a report that delivers writes its summary
+  // there as it ends, before a failure's report below.
+  bm::SystemLog log;
   try {
     bm::setProcessValues(bm::lerArgumentos(std::vector<std::string>(argv, argv + argc)));
-    bm::dispatch();
+    bm::dispatch(log);
   } catch (const bm::console::ExitRequest& request) {
     bm::console::flush();
-    bm::logRunSummary();
     return request.status;
   } catch (const bm::Failure& failure) {
     bm::console::error(bm::failureReport(failure));
-    bm::logRunSummary();
-    bm::systemlog::write(bm::systemlog::Severity::Error, oneLine(bm::failureReport(failure)));
+    log.write(bm::SystemLog::Severity::Error, oneLine(bm::failureReport(failure)));
   } catch (const std::exception& e) {
     bm::console::error("Falha não tratada: " + typeName(e) + ": " + bm::visibleText(e.what()) +
                        "\n  em local desconhecido\n");

@@ -41,36 +41,37 @@ void printEntry(const BackupEntry& entry) {
 
 }  // namespace
 
-std::vector<BackupEntry> collectionList(ScanResult scan, double now) {
+std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log) {
   for (BackupEntry& entry : scan.entries) entry.tempoModificacao = now - entry.dataModificacao;
   if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
   std::stable_sort(
       scan.entries.begin(), scan.entries.end(),
       [](const BackupEntry& a, const BackupEntry& b) { return a.nomeHost < b.nomeHost; });
-  return removerHostsDuplicados(scan.entries, scan.undated);
+  return removerHostsDuplicados(scan.entries, scan.undated, log);
 }
 
-void deliverAges(const std::vector<BackupEntry>& descoberta, const std::string& zabbix_server,
-                 const std::string& zabbix_host, const DeliveryOptions& options) {
+void deliverAges(Delivery& delivery, const std::vector<BackupEntry>& descoberta,
+                 const std::string& zabbix_server, const std::string& zabbix_host) {
   for (const BackupEntry& entry : descoberta) {
     // The key the server made from the discovered name, quoted where it quotes it.
     const std::string key = "ultimaModificacao[" + itemKeyParameter(entry.nomeHost) + "]";
-    send_zabbix(zabbix_server, zabbix_host, key, entry.tempoModificacao, options);
+    delivery.send_zabbix(zabbix_server, zabbix_host, key, entry.tempoModificacao);
   }
 }
 
-void coletarData(const std::string& caminho) {
+void coletarData(const std::string& caminho, SystemLog& log) {
   // One instant for the whole run, read before the directory is listed.
   const double now = currentTime();
   const std::vector<BackupEntry> descoberta =
-      collectionList(scanBackupDirectoryWithTimes(caminho), now);
-  noteNamesDatedAfterToday(descoberta, static_cast<std::time_t>(now));
+      collectionList(scanBackupDirectoryWithTimes(caminho), now, &log);
+  noteNamesDatedAfterToday(descoberta, static_cast<std::time_t>(now), log);
   if (zabbix_host() == "debug") {
     printDebugHeader();
     for (const BackupEntry& entry : descoberta) printEntry(entry);
     console::endProcess(0);
   }
-  deliverAges(descoberta, zabbix_server(), zabbix_host());
+  Delivery delivery(log, mode());
+  deliverAges(delivery, descoberta, zabbix_server(), zabbix_host());
   console::endProcess(0);
 }
 

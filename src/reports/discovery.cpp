@@ -14,19 +14,19 @@
 
 namespace bm {
 
-std::vector<BackupEntry> discoveryList(ScanResult scan) {
+std::vector<BackupEntry> discoveryList(ScanResult scan, SystemLog* log) {
   if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
   // Date text, not date order: an unpadded date sorts by its characters.
   std::stable_sort(
       scan.entries.begin(), scan.entries.end(),
       [](const BackupEntry& a, const BackupEntry& b) { return a.dataHost > b.dataHost; });
-  std::vector<BackupEntry> chosen = removerHostsDuplicados(scan.entries, scan.undated);
-  noteNamesDatedAfterToday(chosen, std::time(nullptr));
+  std::vector<BackupEntry> chosen = removerHostsDuplicados(scan.entries, scan.undated, log);
+  if (log != nullptr) noteNamesDatedAfterToday(chosen, std::time(nullptr), *log);
   return chosen;
 }
 
-void descobertaBackups(const std::string& caminho) {
-  const std::vector<BackupEntry> descoberta = discoveryList(scanBackupDirectory(caminho));
+void descobertaBackups(const std::string& caminho, SystemLog& log) {
+  const std::vector<BackupEntry> descoberta = discoveryList(scanBackupDirectory(caminho), &log);
   if (zabbix_host() == "debug") {
     printDebugHeader();
     for (const BackupEntry& entry : descoberta) {
@@ -36,7 +36,9 @@ void descobertaBackups(const std::string& caminho) {
     }
     console::endProcess(0);
   }
-  send_zabbix(zabbix_server(), zabbix_host(), "descobertaBackups", descobertaJson(descoberta));
+  Delivery delivery(log, mode());
+  delivery.send_zabbix(zabbix_server(), zabbix_host(), "descobertaBackups",
+                       descobertaJson(descoberta));
   // "OK" says the report has finished, not that Zabbix took the value.
   console::line("OK");
   console::endProcess(0);

@@ -3,16 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "base/system_log.hpp"
 #include "catalogue/backup_entry.hpp"
 
 namespace bm {
 
 // The discovery list of a scan: name-field entries sorted by date text, newest first (stable),
-// then one per host; modification-time entries as listed.
-std::vector<BackupEntry> discoveryList(ScanResult scan);
+// then one per host; modification-time entries as listed. With a log, names that can mislead
+// (two devices behind one host, a name dated after today) are said there.
+std::vector<BackupEntry> discoveryList(ScanResult scan, SystemLog* log = nullptr);
 
 // Mode descobertaBackups: prints the list (host "debug") or delivers the discovery document and
 // prints "OK". Ends the process.
-[[noreturn]] void descobertaBackups(const std::string& caminho);
+[[noreturn]] void descobertaBackups(const std::string& caminho, SystemLog& log);
 
 }  // namespace bm

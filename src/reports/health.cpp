@@ -58,13 +58,14 @@ std::string saudeJson(const BackupContent& content) {
   return json;
 }
 
-void coletarSaude(const std::string& caminho) {
+void coletarSaude(const std::string& caminho, SystemLog& log) {
   ScanResult scan = scanBackupDirectoryWithNames(caminho);
   const std::vector<std::string> fileNames = std::move(scan.fileNames);
   // The entries coletarData reports; their ages, measured against any instant, are not used.
-  const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0);
+  const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0, &log);
   const bool debug = zabbix_host() == "debug";
   if (debug) printDebugHeader();
+  Delivery delivery(log, mode());
   BackupContentReader reader;
   for (const BackupEntry& entry : descoberta) {
     // Read one at a time, as each is printed or sent: nothing of a file is held past its turn.
@@ -72,8 +73,9 @@ void coletarSaude(const std::string& caminho) {
     if (debug) {
       printEntry(entry, content);
     } else {
-      send_zabbix(zabbix_server(), zabbix_host(),
-                  "saudeBackup[" + itemKeyParameter(entry.nomeHost) + "]", saudeJson(content));
+      delivery.send_zabbix(zabbix_server(), zabbix_host(),
+                           "saudeBackup[" + itemKeyParameter(entry.nomeHost) + "]",
+                           saudeJson(content));
     }
   }
   console::endProcess(0);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/system_log.hpp"
 #include "catalogue/backup_content.hpp"
 
 namespace bm {
@@ -14,6 +15,6 @@ std::string saudeJson(const BackupContent& content);
 // and prints HOST DATE BYTES SHA256 (or HOST DATE BYTES - ERROR) for each (host "debug") or
 // delivers each as saudeJson under "saudeBackup[HOST]". A file that cannot be read is a value,
 // not a failure. Ends the process.
-[[noreturn]] void coletarSaude(const std::string& caminho);
+[[noreturn]] void coletarSaude(const std::string& caminho, SystemLog& log);
 
 }  // namespace bm

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <deque>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -20,53 +18,26 @@ namespace {
 // attempt delay).
 constexpr std::chrono::milliseconds kAttemptDelay{250};
 
-int millisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
-}
-
 // Polls through EINTR; false when the deadline passes first.
-bool pollUntil(pollfd* fds, std::size_t count, Clock::time_point deadline) {
+bool pollUntil(pollfd* fds, std::size_t count, const Deadline& deadline) {
   for (;;) {
-    const int ready = ::poll(fds, count, millisecondsLeft(deadline));
+    const int ready = ::poll(fds, count, deadline.pollMilliseconds());
     if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
+    if (ready == 0 && deadline.passed()) return false;
+    if (ready < 0 && errno != EINTR) return false;
   }
 }
 
-bool pollUntil(int fd, short events, Clock::time_point deadline) {
+bool pollUntil(int fd, short events, const Deadline& deadline) {
   pollfd p{fd, events, 0};
   return pollUntil(&p, 1, deadline);
-}
-
-// Within a run, the address of each peer that last connected; it is tried first next time. Peers
-// come from the command line and from redirects, which a server may invent without end: past
-// kRemembered peers, the oldest half is forgotten.
-constexpr std::size_t kRemembered = 1024;
-
-std::map<std::string, std::string>& lastConnected() {
-  static std::map<std::string, std::string> addresses;
-  return addresses;
-}
-
-void remember(const std::string& peer, const SocketAddress& address) {
-  auto& addresses = lastConnected();
-  static std::deque<std::string> arrival;
-  auto [it, added] = addresses.insert_or_assign(peer, address.identity());
-  if (!added) return;
-  arrival.push_back(peer);
-  if (arrival.size() <= kRemembered) return;
-  for (std::size_t i = 0; i < kRemembered / 2; ++i) {
-    addresses.erase(arrival.front());
-    arrival.pop_front();
-  }
 }
 
 // The order to try: the address that connected last time first, then the resolver's order with
 // the families interleaved, so that a whole family that does not answer costs one delay, not
 // one per address (RFC 8305, section 4).
 std::vector<const SocketAddress*> attemptOrder(const std::vector<SocketAddress>& addresses,
-                                               const std::string& peer) {
+                                               const std::string& last) {
   if (addresses.empty()) return {};
   std::vector<const SocketAddress*> first, other;
   for (const SocketAddress& a : addresses) {
@@ -78,11 +49,9 @@ std::vector<const SocketAddress*> attemptOrder(const std::vector<SocketAddress>&
     if (i < first.size()) order.push_back(first[i]);
     if (i < other.size()) order.push_back(other[i]);
   }
-  const auto known = lastConnected().find(peer);
-  if (known != lastConnected().end()) {
-    const auto it = std::find_if(order.begin(), order.end(), [&](const SocketAddress* a) {
-      return a->identity() == known->second;
-    });
+  if (!last.empty()) {
+    const auto it = std::find_if(order.begin(), order.end(),
+                                 [&](const SocketAddress* a) { return a->identity() == last; });
     if (it != order.end()) std::rotate(order.begin(), it, it + 1);
   }
   return order;
@@ -93,8 +62,8 @@ std::vector<const SocketAddress*> attemptOrder(const std::vector<SocketAddress>&
 // first to connect wins and the others are closed.
 class AddressRace {
  public:
-  AddressRace(std::vector<const SocketAddress*> order, Clock::time_point deadline)
-      : order_(std::move(order)), deadline_(deadline) {}
+  AddressRace(std::vector<const SocketAddress*> order, const Deadline& deadline)
+      : order_(std::move(order)), deadline_(deadline), nextStart_(deadline) {}
 
   // The connected socket and its address; an empty socket when every address failed.
   std::pair<Fd, const SocketAddress*> run();
@@ -104,7 +73,7 @@ class AddressRace {
   // Starts the next address; a socket that connected at once is the winner.
   Fd startNext();
   // Waits for one in-flight attempt to finish; its socket if it connected.
-  Fd awaitOne(Clock::time_point until, const SocketAddress*& winner);
+  Fd awaitOne(const Deadline& until, const SocketAddress*& winner);
 
   struct Attempt {
     Fd socket;
@@ -113,8 +82,8 @@ class AddressRace {
   std::vector<const SocketAddress*> order_;
   std::size_t next_ = 0;
   std::vector<Attempt> inFlight_;
-  Clock::time_point deadline_;
-  Clock::time_point nextStart_{};
+  Deadline deadline_;
+  Deadline nextStart_;
   std::string error_ = "nenhum endereço";
 };
 
@@ -122,29 +91,29 @@ std::pair<Fd, const SocketAddress*> AddressRace::run() {
   for (;;) {
     const bool more = next_ < order_.size();
     if (!more && inFlight_.empty()) return {Fd(), nullptr};  // every address refused
-    if (next_ > 0 && Clock::now() >= deadline_) {
+    if (next_ > 0 && deadline_.passed()) {
       error_ = "tempo esgotado";
       return {Fd(), nullptr};
     }
-    if (more && (inFlight_.empty() || Clock::now() >= nextStart_)) {
+    if (more && (inFlight_.empty() || nextStart_.passed())) {
       const SocketAddress* address = order_[next_];
       Fd socket = startNext();
       if (socket.get() >= 0) return {std::move(socket), address};
       continue;
     }
     const SocketAddress* winner = nullptr;
-    Fd socket = awaitOne(more ? std::min(nextStart_, deadline_) : deadline_, winner);
+    Fd socket = awaitOne(more ? deadline_.earlierOf(nextStart_) : deadline_, winner);
     if (socket.get() >= 0) return {std::move(socket), winner};
   }
 }
 
 Fd AddressRace::startNext() {
   const SocketAddress& address = *order_[next_++];
-  nextStart_ = Clock::now() + kAttemptDelay;
+  nextStart_ = deadline_.within(kAttemptDelay);
   Fd socket(::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket.get() < 0) {
     error_ = std::strerror(errno);
-    nextStart_ = Clock::now();
+    nextStart_ = deadline_.within(Clock::duration::zero());
     return Fd();
   }
   if (::connect(socket.get(), address.get(), address.length) == 0) return socket;
@@ -152,12 +121,12 @@ Fd AddressRace::startNext() {
     inFlight_.push_back({std::move(socket), &address});
   } else {
     error_ = std::strerror(errno);
-    nextStart_ = Clock::now();
+    nextStart_ = deadline_.within(Clock::duration::zero());
   }
   return Fd();
 }
 
-Fd AddressRace::awaitOne(Clock::time_point until, const SocketAddress*& winner) {
+Fd AddressRace::awaitOne(const Deadline& until, const SocketAddress*& winner) {
   std::vector<pollfd> fds;
   fds.reserve(inFlight_.size());
   for (const Attempt& attempt : inFlight_) fds.push_back({attempt.socket.get(), POLLOUT, 0});
@@ -173,31 +142,48 @@ Fd AddressRace::awaitOne(Clock::time_point until, const SocketAddress*& winner) 
     }
     error_ = std::strerror(status);
     inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
-    nextStart_ = Clock::now();  // a failed address makes way for the next one at once
+    // A failed address makes way for the next one at once.
+    nextStart_ = deadline_.within(Clock::duration::zero());
   }
   return Fd();
 }
 
 }  // namespace
 
+std::string ConnectedAddresses::lastOf(const std::string& peer) const {
+  const auto known = addresses_.find(peer);
+  return known == addresses_.end() ? std::string() : known->second;
+}
+
+void ConnectedAddresses::remember(const std::string& peer, const SocketAddress& address) {
+  auto [it, added] = addresses_.insert_or_assign(peer, address.identity());
+  if (!added) return;
+  arrival_.push_back(peer);
+  if (arrival_.size() <= kRemembered) return;
+  for (std::size_t i = 0; i < kRemembered / 2; ++i) {
+    addresses_.erase(arrival_.front());
+    arrival_.pop_front();
+  }
+}
+
 Connection Connection::open(const std::vector<SocketAddress>& addresses, const std::string& peer,
-                            Clock::time_point deadline) {
-  AddressRace race(attemptOrder(addresses, peer), deadline);
+                            const Deadline& deadline, ConnectedAddresses& connected) {
+  AddressRace race(attemptOrder(addresses, connected.lastOf(peer)), deadline);
   std::pair<Fd, const SocketAddress*> won = race.run();
   if (won.second == nullptr) {
     throw Failure(FailureKind::Delivery, "connect " + peer + ": " + race.error());
   }
-  remember(peer, *won.second);
+  connected.remember(peer, *won.second);
   return Connection(std::move(won.first), peer, *won.second);
 }
 
-void Connection::waitFor(short events, Clock::time_point deadline, const char* what) {
+void Connection::waitFor(short events, const Deadline& deadline, const char* what) {
   if (!pollUntil(socket_.get(), events, deadline)) {
     throw Failure(FailureKind::Delivery, std::string(what) + " " + peer_ + ": tempo esgotado");
   }
 }
 
-void Connection::sendAll(std::string_view bytes, Clock::time_point deadline) {
+void Connection::sendAll(std::string_view bytes, const Deadline& deadline) {
   while (!bytes.empty()) {
     const ssize_t n = ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n >= 0) {
@@ -210,7 +196,7 @@ void Connection::sendAll(std::string_view bytes, Clock::time_point deadline) {
   }
 }
 
-std::size_t Connection::receiveSome(char* out, std::size_t size, Clock::time_point deadline) {
+std::size_t Connection::receiveSome(char* out, std::size_t size, const Deadline& deadline) {
   for (;;) {
     waitFor(POLLIN, deadline, "recv");
     const ssize_t n = ::recv(socket_.get(), out, size, 0);

@@ -7,8 +7,6 @@
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
-#include "base/process_values.hpp"
-#include "base/system_log.hpp"
 #include "zabbix/tls.hpp"
 
 namespace bm {
@@ -16,18 +14,6 @@ namespace {
 
 constexpr int kAttempts = 5;
 constexpr std::chrono::seconds kPause{5};
-
-// What this run's values came to, for the system log's summary.
-struct RunCounts {
-  std::size_t delivered = 0;
-  std::size_t refused = 0;
-  std::size_t givenUp = 0;
-};
-
-RunCounts& runCounts() {
-  static RunCounts counts;
-  return counts;
-}
 
 // "servidor S, host 'H', item 'K'": which value a system log line is about.
 std::string valueNamed(const std::string& shown, const std::string& host, const std::string& key) {
@@ -61,29 +47,56 @@ bool refusesValues(std::string_view info) {
   return !total || failed->find_first_not_of('0') != std::string_view::npos;
 }
 
+}  // namespace
+
+Delivery::Delivery(SystemLog& log, std::string mode, DeliveryOptions options)
+    : log_(log), mode_(std::move(mode)), options_(std::move(options)) {}
+
+Delivery::~Delivery() {
+  try {
+    writeSummary();
+  } catch (...) {
+    // A summary that cannot be written (memory gone) is a lost log line, not a second failure.
+  }
+}
+
+const TlsContext* Delivery::tls() {
+  if (options_.tls != nullptr) return options_.tls;
+  if (!environmentTls_) environmentTls_ = loadEnvironmentTls();
+  return environmentTls_->get();
+}
+
 // Says that the server took the request but refused the value. The unknown host, the item that
 // does not exist yet, the host that accepts only encrypted connections are told apart by nobody
 // but the operator: no retry can mend them.
-void reportRefused(const std::string& shown, const std::string& host, const std::string& key,
-                   const std::string& info) {
+void Delivery::reportRefused(const std::string& shown, const std::string& host,
+                             const std::string& key, const std::string& info) {
   console::line("Zabbix recusou o valor: " + shown + " - host " + quotedText(host) + ", item " +
                 quotedText(key) + ": " + visibleText(info));
   console::flush();
-  systemlog::detail(systemlog::Severity::Warning,
-                    "Zabbix recusou o valor: " + valueNamed(shown, host, key) + ": " + info);
+  log_.detail(SystemLog::Severity::Warning,
+              "Zabbix recusou o valor: " + valueNamed(shown, host, key) + ": " + info);
 }
 
-void deliver(const ZabbixSender& zbx, const std::string& request, const std::string& host,
-             const std::string& key, const std::string& shown, const DeliveryOptions& options) {
+void Delivery::pause() {
+  if (options_.pause) {
+    options_.pause(kPause);
+  } else {
+    sleepThrough(kPause);
+  }
+}
+
+void Delivery::deliver(const ZabbixSender& zbx, const std::string& request, const std::string& host,
+                       const std::string& key, const std::string& shown) {
   for (int i = 0; i < kAttempts; ++i) {
     std::string why;
     try {
       const std::string info = zbx.send(request);
       if (refusesValues(info)) {
-        ++runCounts().refused;
+        ++counts_.refused;
         reportRefused(shown, host, key, info);
       } else {
-        ++runCounts().delivered;
+        ++counts_.delivered;
       }
       return;
     } catch (const Failure& failure) {
@@ -92,33 +105,26 @@ void deliver(const ZabbixSender& zbx, const std::string& request, const std::str
       why = e.what();
     }
     // Every kind of failure gets the same console line; why goes to the system log.
-    systemlog::detail(systemlog::Severity::Warning,
-                      "tentativa " + std::to_string(i + 1) + " de " + std::to_string(kAttempts) +
-                          " falhou: " + valueNamed(shown, host, key) + ": " + why);
+    log_.detail(SystemLog::Severity::Warning,
+                "tentativa " + std::to_string(i + 1) + " de " + std::to_string(kAttempts) +
+                    " falhou: " + valueNamed(shown, host, key) + ": " + why);
     // The fifth failure also prints its line and pauses, like the others.
     console::line("Falha no envio ao Zabbix: " + shown + " - Tentativa número " +
                   std::to_string(i + 1) + ", tentando novamente em 5 segundos.");
     console::flush();
-    if (options.pause) {
-      options.pause(kPause);
-    } else {
-      sleepThrough(kPause);
-    }
+    pause();
   }
-  ++runCounts().givenUp;
-  systemlog::detail(systemlog::Severity::Error, "valor não entregue após " +
-                                                    std::to_string(kAttempts) +
-                                                    " tentativas: " + valueNamed(shown, host, key));
+  ++counts_.givenUp;
+  log_.detail(SystemLog::Severity::Error, "valor não entregue após " + std::to_string(kAttempts) +
+                                              " tentativas: " + valueNamed(shown, host, key));
 }
 
-}  // namespace
-
-void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                 const std::string& key, MetricValue value, const DeliveryOptions& options) {
+void Delivery::send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
+                           const std::string& key, MetricValue value) {
   // The item, its request, the encryption and the senders are built once, outside the
   // attempts: a failure there (a key file that cannot be read, memory running out) ends the run
   // with a failure report before anything is sent, instead of reading as failed sends.
-  const TlsContext* tls = options.tls != nullptr ? options.tls : environmentTls();
+  const TlsContext* encryption = tls();
   std::vector<Item> items;
   items.push_back(makeItem(zabbix_host, key, std::move(value)));
   const std::string request = senderRequest(items);
@@ -127,24 +133,24 @@ void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_hos
   // Independent servers each get the value, each with attempts of its own.
   for (Target& target : parseServerList(zabbix_server)) {
     const std::string shown = target.text;
-    ZabbixSender zbx(std::move(target), options.timeouts, tls);
+    ZabbixSender zbx(std::move(target), memory_, options_.timeouts, encryption);
     zbx.carryValuesOf(zabbix_host);
-    deliver(zbx, request, zabbix_host, key, shown, options);
+    deliver(zbx, request, zabbix_host, key, shown);
   }
 }
 
-void logRunSummary() {
-  const RunCounts& counts = runCounts();
+void Delivery::writeSummary() {
+  const Counts& counts = counts_;
   if (counts.delivered + counts.refused + counts.givenUp == 0) return;
-  std::string text = mode() + ": " + std::to_string(counts.delivered) + " entregues, " +
+  std::string text = mode_ + ": " + std::to_string(counts.delivered) + " entregues, " +
                      std::to_string(counts.refused) + " recusados, " +
                      std::to_string(counts.givenUp) + " não entregues";
-  if (const std::size_t omitted = systemlog::omitted(); omitted > 0) {
+  if (const std::size_t omitted = log_.omitted(); omitted > 0) {
     text += "; mais " + std::to_string(omitted) + " linhas de detalhe omitidas";
   }
-  systemlog::write(counts.refused + counts.givenUp > 0 ? systemlog::Severity::Warning
-                                                       : systemlog::Severity::Info,
-                   text);
+  log_.write(counts.refused + counts.givenUp > 0 ? SystemLog::Severity::Warning
+                                                 : SystemLog::Severity::Info,
+             text);
 }
 
 }  // namespace bm

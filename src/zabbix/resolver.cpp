@@ -93,6 +93,8 @@ int closeOnExec(ares_socket_t socket, int, void*) noexcept {
 class Channel {
  public:
   Channel() {
+    // c-ares wants its library set up once per process, before any channel, and never again:
+    // the one process-wide value of the lookups, which keeps nothing of a run.
     static const int initialised = ares_library_init(ARES_LIB_INIT_ALL);
     ares_options options{};
     options.sock_state_cb = &Channel::socketState;
@@ -112,7 +114,7 @@ class Channel {
   ares_channel get() const { return channel_; }
   // Waits for the sockets or c-ares's own next time-out, whichever comes first, not past the
   // deadline, and lets c-ares act on what happened.
-  void step(Clock::time_point deadline);
+  void step(const Deadline& deadline);
 
  private:
   static void socketState(void* data, ares_socket_t socket, int readable, int writable) noexcept;
@@ -140,11 +142,8 @@ void Channel::socketState(void* data, ares_socket_t socket, int readable, int wr
   }
 }
 
-void Channel::step(Clock::time_point deadline) {
-  const auto left = std::max(std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()),
-                             std::chrono::microseconds(0));
-  timeval most{static_cast<time_t>(left.count() / 1000000),
-               static_cast<suseconds_t>(left.count() % 1000000)};
+void Channel::step(const Deadline& deadline) {
+  timeval most = deadline.timeLeft();
   timeval wait{};
   const timeval* until = ares_timeout(channel_, &most, &wait);
   const long long milliseconds = until->tv_sec * 1000LL + (until->tv_usec + 999) / 1000;
@@ -162,7 +161,7 @@ void Channel::step(Clock::time_point deadline) {
   }
 }
 
-std::vector<SocketAddress> lookUp(const std::string& host, Clock::time_point deadline) {
+std::vector<SocketAddress> lookUp(const std::string& host, const Deadline& deadline) {
   Lookup lookup;    // outlives the channel, whose destruction ends the query through it
   Channel channel;  // a fresh one: resolv.conf is read as it is now
   ares_addrinfo_hints hints{};
@@ -170,7 +169,7 @@ std::vector<SocketAddress> lookUp(const std::string& host, Clock::time_point dea
   hints.ai_socktype = SOCK_STREAM;
   ares_getaddrinfo(channel.get(), host.c_str(), nullptr, &hints, &onResult, &lookup);
   while (!lookup.done) {
-    if (Clock::now() >= deadline) lookupFailed(host, "tempo esgotado");
+    if (deadline.passed()) lookupFailed(host, "tempo esgotado");
     channel.step(deadline);
   }
   if (lookup.status != ARES_SUCCESS) lookupFailed(host, ares_strerror(lookup.status));
@@ -201,7 +200,7 @@ std::string SocketAddress::identity() const {
 }
 
 std::vector<SocketAddress> resolveAddresses(const std::string& host, int port,
-                                            Clock::time_point deadline) {
+                                            const Deadline& deadline) {
   // The resolver reads a C string: a NUL would cut the name short and reach another host.
   if (host.find('\0') != std::string::npos) lookupFailed(host, "o nome contém um byte nulo");
   if (auto literal = literalAddresses(host, port)) return std::move(*literal);

@@ -2,13 +2,12 @@
 
 #include <sys/socket.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
-namespace bm {
+#include "base/deadline.hpp"
 
-using Clock = std::chrono::steady_clock;
+namespace bm {
 
 // One address to connect to, as the socket calls take it.
 struct SocketAddress {
@@ -28,6 +27,6 @@ struct SocketAddress {
 // hosts line of /etc/nsswitch.conf say, and the lookup ends at the deadline whatever the name
 // servers do. Fails with Delivery, as a refused connection does.
 std::vector<SocketAddress> resolveAddresses(const std::string& host, int port,
-                                            Clock::time_point deadline);
+                                            const Deadline& deadline);
 
 }  // namespace bm

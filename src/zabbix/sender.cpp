@@ -12,29 +12,13 @@
 namespace bm {
 namespace {
 
-// Within a run, where each cluster's next send starts: the node that last took a value, or the
-// first node the last send had no time left for.
-std::map<std::string, std::size_t>& firstNodes() {
-  static std::map<std::string, std::size_t> nodes;
-  return nodes;
-}
-
 // A proxy group's server or proxy may send the value on to the host's proxy this many times in
 // one send; each hop has the time-outs of a connection of its own, within the send's.
 constexpr std::size_t kMaxRedirects = 3;
 
-// Within a run, where a node last redirected a host's values, by "node\nhost". Redirects come
-// from servers, which could invent addresses without end: past kRemembered the map starts over.
-constexpr std::size_t kRememberedRoutes = 1024;
-
-std::map<std::string, Endpoint>& redirectedRoutes() {
-  static std::map<std::string, Endpoint> routes;
-  return routes;
-}
-
 // One request and its reply over a plain connection or a TLS session.
 template <typename Stream>
-ServerAnswer exchange(Stream& stream, const std::string& request, Clock::time_point deadline) {
+ServerAnswer exchange(Stream& stream, const std::string& request, const Deadline& deadline) {
   stream.sendAll(request, deadline);
   ReplyReader reply(stream.peer());
   char buffer[4096];
@@ -79,19 +63,20 @@ std::vector<SocketAddress> unvisited(std::vector<SocketAddress> addresses,
 
 }  // namespace
 
-ZabbixSender::ZabbixSender(std::string server, int port, SenderTimeouts timeouts,
-                           const TlsContext* tls)
-    : target_{server, {{server, port}}}, timeouts_(timeouts), tls_(tls) {}
+ZabbixSender::ZabbixSender(std::string server, int port, SenderMemory& memory,
+                           SenderTimeouts timeouts, const TlsContext* tls)
+    : target_{server, {{server, port}}}, memory_(memory), timeouts_(timeouts), tls_(tls) {}
 
-ZabbixSender::ZabbixSender(Target target, SenderTimeouts timeouts, const TlsContext* tls)
-    : target_(std::move(target)), timeouts_(timeouts), tls_(tls) {}
+ZabbixSender::ZabbixSender(Target target, SenderMemory& memory, SenderTimeouts timeouts,
+                           const TlsContext* tls)
+    : target_(std::move(target)), memory_(memory), timeouts_(timeouts), tls_(tls) {}
 
 std::string ZabbixSender::send(const std::vector<Item>& items) const {
   return send(senderRequest(items));
 }
 
 std::string ZabbixSender::send(const std::string& request) const {
-  const Clock::time_point end = Clock::now() + timeouts_.send;
+  const Deadline end = Deadline::after(timeouts_.send, timeouts_.clock);
   const std::vector<Endpoint>& nodes = target_.nodes;
   if (nodes.empty()) {
     throw Failure(FailureKind::Delivery, "servidor não entendido: " + target_.text);
@@ -101,11 +86,11 @@ std::string ZabbixSender::send(const std::string& request) const {
   // Only the active node of a cluster listens; standby nodes refuse the connection at once, but
   // nodes that never answer take the send's whole time after a few of them. The next send goes on
   // from the first node this one had no time for, so every node gets its turn.
-  std::size_t& first = firstNodes()[target_.text];
+  std::size_t& first = memory_.firstNodes[target_.text];
   std::string failures;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const std::size_t node = (first + i) % nodes.size();
-    if (i > 0 && Clock::now() >= end) {
+    if (i > 0 && end.passed()) {
       first = node;
       failures += "; tempo esgotado antes de " + endpointText(nodes[node]);
       break;
@@ -125,9 +110,9 @@ std::string ZabbixSender::send(const std::string& request) const {
 // group's owner, which would otherwise be asked for again by every value). When that address
 // fails, or says reset, the node is asked again.
 std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& request,
-                                 Clock::time_point end) const {
+                                 const Deadline& end) const {
   const std::string route = host_.empty() ? std::string() : endpointText(node) + '\n' + host_;
-  auto& routes = redirectedRoutes();
+  auto& routes = memory_.routes;
   if (const auto known = routes.find(route); !route.empty() && known != routes.end()) {
     try {
       return follow(known->second, request, end, route);
@@ -142,18 +127,20 @@ std::string ZabbixSender::sendTo(const Endpoint& node, const std::string& reques
 // redirect to another spelling of an address already connected to ("2130706433",
 // "[::ffff:127.0.0.1]") is a circle like any other, refused before it is connected to. The
 // address that took a redirected value is remembered for the route.
-std::string ZabbixSender::follow(Endpoint at, const std::string& request, Clock::time_point end,
+std::string ZabbixSender::follow(Endpoint at, const std::string& request, const Deadline& end,
                                  const std::string& route) const {
   std::vector<std::string> visited;  // the identities of the addresses connected to
-  Clock::time_point connected = connectBy(end);
+  // Each connection has its own time to be made (lookup and handshake included), within what is
+  // left of the send's.
+  Deadline connected = end.within(timeouts_.connect);
   std::vector<SocketAddress> addresses = resolveAddresses(at.host, at.port, connected);
   for (;;) {
     ServerAnswer answer =
         exchangeWith(addresses, endpointText(at), request, visited, connected, end);
     if (answer.reply.success) {
       if (visited.size() > 1 && !route.empty()) {
-        auto& routes = redirectedRoutes();
-        if (routes.size() >= kRememberedRoutes) routes.clear();
+        auto& routes = memory_.routes;
+        if (routes.size() >= SenderMemory::kRememberedRoutes) routes.clear();
         routes.insert_or_assign(route, at);
       }
       return std::move(answer.reply.info);
@@ -164,26 +151,22 @@ std::string ZabbixSender::follow(Endpoint at, const std::string& request, Clock:
     const std::optional<Endpoint> next = redirectEndpoint(answer.reply.redirect);
     if (!next || visited.size() > kMaxRedirects) notFollowed(answer);
     at = *next;
-    connected = connectBy(end);
+    connected = end.within(timeouts_.connect);
     addresses = unvisited(resolveAddresses(at.host, at.port, connected), visited);
     if (addresses.empty()) notFollowed(answer);
   }
 }
 
-Clock::time_point ZabbixSender::connectBy(Clock::time_point end) const {
-  return std::min(Clock::now() + timeouts_.connect, end);
-}
-
 ServerAnswer ZabbixSender::exchangeWith(const std::vector<SocketAddress>& addresses,
                                         const std::string& peer, const std::string& request,
                                         std::vector<std::string>& visited,
-                                        Clock::time_point connected, Clock::time_point end) const {
-  Connection connection = Connection::open(addresses, peer, connected);
+                                        const Deadline& connected, const Deadline& end) const {
+  Connection connection = Connection::open(addresses, peer, connected, memory_.connected);
   visited.push_back(connection.address().identity());
-  const auto replied = [&] { return std::min(Clock::now() + timeouts_.reply, end); };
-  if (tls_ == nullptr) return exchange(connection, request, replied());
+  if (tls_ == nullptr) return exchange(connection, request, end.within(timeouts_.reply));
   TlsSession session(*tls_, connection, connected);
-  return exchange(session, request, replied());
+  // The reply's time starts once the connection is made, the handshake included.
+  return exchange(session, request, end.within(timeouts_.reply));
 }
 
 }  // namespace bm

@@ -240,14 +240,11 @@ void TlsContext::loadCertificates() {
   }
 }
 
-const TlsContext* environmentTls() {
-  static const std::unique_ptr<const TlsContext> context = [] {
-    const TlsSettings settings = readTlsSettings(&std::getenv);
-    return settings.mode == TlsSettings::Mode::Unencrypted
-               ? nullptr
-               : std::make_unique<const TlsContext>(settings);
-  }();
-  return context.get();
+std::unique_ptr<const TlsContext> loadEnvironmentTls() {
+  const TlsSettings settings = readTlsSettings(&std::getenv);
+  return settings.mode == TlsSettings::Mode::Unencrypted
+             ? nullptr
+             : std::make_unique<const TlsContext>(settings);
 }
 
 }  // namespace bm

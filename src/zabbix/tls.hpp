@@ -72,9 +72,9 @@ class TlsContext {
   std::unique_ptr<KeyMemory> key_;  // the PSK's bytes
 };
 
-// The run's context as the environment asks for it, loaded on first use; nullptr when
-// unencrypted.
-const TlsContext* environmentTls();
+// The context the environment's ZBX_TLS* variables ask for, loaded and checked; nullptr when
+// they ask for plain text.
+std::unique_ptr<const TlsContext> loadEnvironmentTls();
 
 // A TLS session over a connection: the handshake happens in the constructor, before the deadline,
 // and its failure (a server certificate whose issuer or subject does not match; with a PSK, a
@@ -82,19 +82,19 @@ const TlsContext* environmentTls();
 // connection. Records pass through the connection's own deadlines.
 class TlsSession {
  public:
-  TlsSession(const TlsContext& context, Connection& connection, Clock::time_point deadline);
+  TlsSession(const TlsContext& context, Connection& connection, const Deadline& deadline);
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;
 
-  void sendAll(std::string_view bytes, Clock::time_point deadline);
+  void sendAll(std::string_view bytes, const Deadline& deadline);
   // As Connection::receiveSome: 0 once the server has closed.
-  std::size_t receiveSome(char* out, std::size_t size, Clock::time_point deadline);
+  std::size_t receiveSome(char* out, std::size_t size, const Deadline& deadline);
   const std::string& peer() const { return connection_.peer(); }
 
  private:
-  void flush(Clock::time_point deadline);
-  bool fill(Clock::time_point deadline);
+  void flush(const Deadline& deadline);
+  bool fill(const Deadline& deadline);
   void checkServerCertificate(const TlsSettings& settings);
   [[noreturn]] void fail(const char* operation, int result);
 

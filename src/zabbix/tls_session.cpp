@@ -37,8 +37,7 @@ void TlsSession::SessionDeleter::operator()(ssl_st* ssl) const { SSL_free(ssl); 
 
 // The session reads and writes memory buffers; the bytes cross the connection here, under its
 // deadlines, so that a server that stalls mid-handshake costs a time-out like any other.
-TlsSession::TlsSession(const TlsContext& context, Connection& connection,
-                       Clock::time_point deadline)
+TlsSession::TlsSession(const TlsContext& context, Connection& connection, const Deadline& deadline)
     : connection_(connection), ssl_(SSL_new(context.get())) {
   BIO* in = BIO_new(BIO_s_mem());
   BIO* out = BIO_new(BIO_s_mem());
@@ -100,7 +99,7 @@ void TlsSession::fail(const char* operation, int result) {
                 std::string("TLS ") + operation + " " + peer() + ": " + reason);
 }
 
-void TlsSession::flush(Clock::time_point deadline) {
+void TlsSession::flush(const Deadline& deadline) {
   char buffer[kChunk];
   for (;;) {
     const int n = BIO_read(SSL_get_wbio(ssl_.get()), buffer, sizeof buffer);
@@ -109,7 +108,7 @@ void TlsSession::flush(Clock::time_point deadline) {
   }
 }
 
-bool TlsSession::fill(Clock::time_point deadline) {
+bool TlsSession::fill(const Deadline& deadline) {
   char buffer[kChunk];
   const std::size_t n = connection_.receiveSome(buffer, sizeof buffer, deadline);
   if (n == 0) return false;
@@ -119,7 +118,7 @@ bool TlsSession::fill(Clock::time_point deadline) {
   return true;
 }
 
-void TlsSession::sendAll(std::string_view bytes, Clock::time_point deadline) {
+void TlsSession::sendAll(std::string_view bytes, const Deadline& deadline) {
   while (!bytes.empty()) {
     ERR_clear_error();
     std::size_t written = 0;
@@ -131,7 +130,7 @@ void TlsSession::sendAll(std::string_view bytes, Clock::time_point deadline) {
   }
 }
 
-std::size_t TlsSession::receiveSome(char* out, std::size_t size, Clock::time_point deadline) {
+std::size_t TlsSession::receiveSome(char* out, std::size_t size, const Deadline& deadline) {
   for (;;) {
     ERR_clear_error();
     std::size_t n = 0;

@@ -21,7 +21,9 @@ TEST(EntregarIdades, GivesUpOnOneHostAndGoesOnToTheNext) {
   int pauses = 0;
   options.pause = [&](std::chrono::seconds) { ++pauses; };
   test::CapturedStdout out;
-  deliverAges(entries, "127.0.0.30", "backups", options);
+  SystemLog log("");
+  Delivery delivery(log, "coletarData", options);
+  deliverAges(delivery, entries, "127.0.0.30", "backups");
 
   std::string lines;
   for (int attempt = 1; attempt <= 5; ++attempt) {

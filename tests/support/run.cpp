@@ -2,12 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,56 +144,6 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
 std::string withoutLineNumbers(const std::string& report) {
   static const std::regex line(R"((\.cpp):[0-9]+\))");
   return std::regex_replace(report, line, "$1:N)");
-}
-
-// What body writes to the system log, as "<priority>text": body runs in a child whose /dev is
-// private (a mount namespace: root only) and whose /dev/log is a socket read here while it runs.
-// Nothing where that cannot be made.
-std::optional<std::vector<std::string>> systemLogOf(const std::function<void()>& body) {
-  if (::geteuid() != 0) return std::nullopt;
-  const TempDir tmp;
-  const std::string path = tmp / "log";
-  const Fd log(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  if (::bind(log.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    return std::nullopt;
-  }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("none", "/dev", "tmpfs", 0, nullptr) != 0 ||
-        Fd(::open("/dev/log", O_CREAT | O_WRONLY | O_CLOEXEC, 0600)).get() < 0 ||
-        ::mount(path.c_str(), "/dev/log", nullptr, MS_BIND, nullptr) != 0) {
-      ::_exit(77);
-    }
-    const CapturedStdout quiet;
-    body();
-    ::_exit(0);
-  }
-  // Read while the child writes: the socket's queue holds a few datagrams only.
-  static const std::regex head(
-      R"(<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d backup-monitor\[\d+\]: (.*))");
-  std::vector<std::string> lines;
-  int status = 0;
-  for (bool running = true; running;) {
-    running = ::waitpid(child, &status, WNOHANG) == 0;
-    pollfd p{log.get(), POLLIN, 0};
-    while (::poll(&p, 1, running ? 20 : 0) == 1) {
-      char buffer[4096];
-      const ssize_t n = ::recv(log.get(), buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      std::smatch parts;
-      const std::string datagram(buffer, static_cast<std::size_t>(n));
-      lines.push_back(std::regex_match(datagram, parts, head)
-                          ? "<" + parts[1].str() + ">" + parts[2].str()
-                          : "unreadable: " + datagram);
-    }
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return lines;
 }
 
 }  // namespace bm::test

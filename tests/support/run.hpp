@@ -1,8 +1,6 @@
 #pragma once
 
-#include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,11 +26,6 @@ struct RunOptions {
 // Runs a program with exactly this argument list, standard input from /dev/null, and reads its
 // standard output and error to their end.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options);
-
-// What body writes to the system log, each line as "<priority>text": body runs in a child whose
-// /dev is private (a mount namespace: root only) and whose /dev/log is a socket read here while
-// it runs. Nothing where that cannot be made.
-std::optional<std::vector<std::string>> systemLogOf(const std::function<void()>& body);
 
 // The failure report's line number is the one detail a test should not pin.
 std::string withoutLineNumbers(const std::string& report);

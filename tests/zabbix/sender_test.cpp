@@ -28,7 +28,8 @@ const SenderTimeouts kShort{std::chrono::milliseconds(2000), std::chrono::millis
 // The message of the failure a send ends in, or "" when it completes.
 std::string sendOnce(const std::string& server, const MetricValue& value = std::string("1")) {
   try {
-    ZabbixSender(server, 10052, kShort).send({makeItem("host", "key", value)});
+    SenderMemory memory;
+    ZabbixSender(server, 10052, memory, kShort).send({makeItem("host", "key", value)});
     return "";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), FailureKind::Delivery);
@@ -183,7 +184,8 @@ TEST(ZabbixSender, RemembersWhereAHostsValuesWereRedirectedUntilAReset) {
                    : FakeZabbix::success();
       },
       10061);
-  ZabbixSender sender("127.0.0.17", 10060, kShort);
+  SenderMemory memory;
+  ZabbixSender sender("127.0.0.17", 10060, memory, kShort);
   sender.carryValuesOf("host");
   for (int value = 0; value < 4; ++value) {
     EXPECT_NO_THROW(sender.send({makeItem("host", "key", std::to_string(value))}));
@@ -198,9 +200,10 @@ TEST(ZabbixSender, RemembersWhereAHostsValuesWereRedirectedUntilAReset) {
 TEST(ZabbixSender, ASendEndsByItsDeadlineWhateverTheNodesAndHops) {
   using std::chrono::milliseconds;
   const SenderTimeouts tight{milliseconds(200), milliseconds(2000), milliseconds(500)};
+  SenderMemory memory;
   const auto send = [&](const std::string& server) {
     try {
-      ZabbixSender(parseServerList(server).at(0), tight)
+      ZabbixSender(parseServerList(server).at(0), memory, tight)
           .send({makeItem("host", "key", std::string("1"))});
       return std::string();
     } catch (const Failure& failure) {
@@ -288,7 +291,8 @@ TEST(ZabbixSender, ANameServerThatNeverAnswersCostsOneConnectTimeOut) {
   const std::optional<std::string> message = withResolvConf(tmp / "resolv.conf", [] {
     const SenderTimeouts tight{std::chrono::milliseconds(300), std::chrono::milliseconds(300)};
     try {
-      ZabbixSender("zabbix.example.net", 10052, tight)
+      SenderMemory memory;
+      ZabbixSender("zabbix.example.net", 10052, memory, tight)
           .send({makeItem("host", "key", std::string("1"))});
       return std::string("delivered");
     } catch (const Failure& failure) {
@@ -312,7 +316,8 @@ TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
   EXPECT_EQ(sendOnce("::1"), "");
   // The same address in the brackets a server list puts around it, with and without the port.
   for (const char* text : {"[::1]", "[::1]:10052"}) {
-    ZabbixSender(parseServerList(text).at(0), kShort)
+    SenderMemory memory;
+    ZabbixSender(parseServerList(text).at(0), memory, kShort)
         .send({makeItem("host", "key", std::string("1"))});
   }
   EXPECT_EQ(v6->requests().size(), 3u);
@@ -370,7 +375,8 @@ TEST(ZabbixSender, ALargeRequestNobodyReadsTimesOut) {
   // More than loopback's socket buffers hold.
   const std::string document(64 * 1024 * 1024, 'x');
   try {
-    ZabbixSender("127.0.0.8", 10052, kShort).send({makeItem("h", "k", document)});
+    SenderMemory memory;
+    ZabbixSender("127.0.0.8", 10052, memory, kShort).send({makeItem("h", "k", document)});
     ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.message(), "send 127.0.0.8:10052: tempo esgotado");

@@ -147,7 +147,9 @@ class TlsTrapper {
 std::string sendOnce(const std::string& server, const TlsContext& tls, const std::string& value,
                      SenderTimeouts timeouts) {
   try {
-    return ZabbixSender(server, 10052, timeouts, &tls).send({makeItem("host", "key", value)});
+    SenderMemory memory;
+    return ZabbixSender(server, 10052, memory, timeouts, &tls)
+        .send({makeItem("host", "key", value)});
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), FailureKind::Delivery);
     return failure.message();

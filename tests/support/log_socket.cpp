@@ -1,0 +1,67 @@
+#include "support/log_socket.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+#include <regex>
+#include <stdexcept>
+
+namespace bm::test {
+
+LogSocket::LogSocket()
+    : path_(dir_ / "log"),
+      socket_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+  int ends[2];
+  if (socket_.get() < 0 ||
+      ::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::pipe2(ends, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("log socket: ") + std::strerror(errno));
+  }
+  stopRead_.reset(ends[0]);
+  stopWrite_.reset(ends[1]);
+  reader_ = std::thread([this] { read(); });
+}
+
+LogSocket::~LogSocket() { stop(); }
+
+void LogSocket::stop() {
+  if (!reader_.joinable()) return;
+  (void)::write(stopWrite_.get(), "x", 1);
+  reader_.join();
+}
+
+std::vector<std::string> LogSocket::lines() {
+  stop();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+// Reads until told to stop, then what is still queued.
+void LogSocket::read() {
+  static const std::regex head(
+      R"(<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d backup-monitor\[\d+\]: (.*))");
+  for (bool stopping = false;;) {
+    pollfd p[2] = {{socket_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
+    if (::poll(p, stopping ? 1 : 2, stopping ? 0 : -1) <= 0 && stopping) return;
+    if ((p[1].revents & POLLIN) != 0) stopping = true;
+    if ((p[0].revents & POLLIN) == 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+    if (n <= 0) continue;
+    std::smatch parts;
+    const std::string datagram(buffer, static_cast<std::size_t>(n));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(std::regex_match(datagram, parts, head)
+                         ? "<" + parts[1].str() + ">" + parts[2].str()
+                         : "unreadable: " + datagram);
+  }
+}
+
+}  // namespace bm::test
