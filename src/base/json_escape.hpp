@@ -36,4 +36,31 @@ inline void appendUnicodeEscape(std::string& out, char32_t unit) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
 }
 
+// A JSON string that keeps every byte from 0x20 up as it is, as the JSON library writes UTF-8:
+// the short escapes, \u00xx for the other control characters. The request's ASCII texts and the
+// health value are written by it.
+inline std::size_t keptStringSize(std::string_view text) {
+  std::size_t size = 2;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    size += !shortEscape(byte).empty() ? 2 : byte < 0x20 ? 6 : 1;
+  }
+  return size;
+}
+
+inline void appendKeptString(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (const std::string_view escape = shortEscape(byte); !escape.empty()) {
+      out += escape;
+    } else if (byte < 0x20) {
+      appendUnicodeEscape(out, byte);
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
 }  // namespace bm::json

@@ -13,21 +13,6 @@
 namespace bm {
 namespace {
 
-void appendJsonString(std::string& out, std::string_view text) {
-  out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (const std::string_view escape = json::shortEscape(byte); !escape.empty()) {
-      out += escape;
-    } else if (byte < 0x20) {
-      json::appendUnicodeEscape(out, byte);
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-}
-
 // HOST DATE BYTES SHA256, or HOST DATE BYTES - ERROR.
 void printEntry(const BackupEntry& entry, const BackupContent& content) {
   console::write(listedText(entry.nomeHost));
@@ -52,7 +37,7 @@ std::string saudeJson(const BackupContent& content) {
     json += R"(,"sha256":")" + content.sha256 + '"';
   } else {
     json += R"(,"error":)";
-    appendJsonString(json, content.error);
+    json::appendKeptString(json, content.error);
   }
   json += '}';
   return json;

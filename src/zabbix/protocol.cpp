@@ -37,39 +37,17 @@ class JsonText {
     }
   }
 
-  std::size_t size() const {
-    if (!ascii_) return other_.size();
-    std::size_t size = 2;
-    for (const char c : text_) size += escapeSize(static_cast<unsigned char>(c));
-    return size;
-  }
+  std::size_t size() const { return ascii_ ? json::keptStringSize(text_) : other_.size(); }
 
   void appendTo(std::string& out) const {
-    if (!ascii_) {
+    if (ascii_) {
+      json::appendKeptString(out, text_);
+    } else {
       out += other_;
-      return;
     }
-    out += '"';
-    for (const char c : text_) appendEscaped(out, static_cast<unsigned char>(c));
-    out += '"';
   }
 
  private:
-  static std::size_t escapeSize(unsigned char c) {
-    if (!json::shortEscape(c).empty()) return 2;
-    return c < 0x20 ? 6 : 1;
-  }
-
-  static void appendEscaped(std::string& out, unsigned char c) {
-    if (const std::string_view escape = json::shortEscape(c); !escape.empty()) {
-      out += escape;
-    } else if (c < 0x20) {
-      json::appendUnicodeEscape(out, c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-
   std::string_view text_;
   bool ascii_;
   std::string other_;
