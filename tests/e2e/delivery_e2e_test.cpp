@@ -188,6 +188,7 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
   writeKeyFile(tmp / "text.key", secret + " not hex\n");
   writeKeyFile(tmp / "short.key", key.substr(2) + "\n");
   writeKeyFile(tmp / "nul.key", key + std::string("\0\n", 2));
+  ASSERT_EQ(::mkfifo((tmp / "fifo.key").c_str(), 0600), 0);
   makeCertificate(tmp / "a");
   makeCertificate(tmp / "b");
   using Env = std::map<std::string, std::string>;
@@ -231,6 +232,9 @@ TEST(Delivery, EncryptionSettingsThatCannotBeUsedEndTheRunBeforeAnySend) {
        "ZBX_TLSPSKFILE: '" + tmp / "none.key" + "': No such file or directory", "openRegular"},
       {"directory", with(psk, "ZBX_TLSPSKFILE", dir),
        "ZBX_TLSPSKFILE: '" + dir + "': não é um arquivo", "openRegular"},
+      // Opened without waiting for a writer that never comes.
+      {"FIFO", with(psk, "ZBX_TLSPSKFILE", tmp / "fifo.key"),
+       "ZBX_TLSPSKFILE: '" + tmp / "fifo.key" + "': não é um arquivo", "openRegular"},
       {"world-readable", with(psk, "ZBX_TLSPSKFILE", tmp / "world.key"),
        "ZBX_TLSPSKFILE: '" + tmp / "world.key" +
            "': acessível a todos os usuários (modo 0604); use chmod o-rwx",

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "base/fd.hpp"
 #include "e2e.hpp"
@@ -151,17 +152,19 @@ TEST_F(HostileDirectories, NoPermissionToListOrToSearch) {
 }
 
 // A dangling link whose name would forge report lines and drive the terminal (a new line, a
-// window title, a screen clear, an 8-bit CSI, a line separator, a right-to-left override): the
-// failure report escapes them all.
+// window title, a screen clear, DEL, 8-bit controls at both ends of their range, a line
+// separator, a right-to-left override): the failure report escapes them all.
 TEST_F(HostileDirectories, NamesInFailureReportsAreEscaped) {
   const std::string dir = directory("forged");
-  const std::string name = "sw1\nFalha forjada\x1b]0;titulo\x07\x1b[2J\xc2\x9b\u2028\u202eodot.exe";
+  const std::string name =
+      "sw1\nFalha forjada\x1b]0;titulo\x07\x1b[2J\x7f\xc2\x80\xc2\x9b\xc2\x9f\u2028\u202eodot.exe";
   ASSERT_EQ(::symlink("/nonexistent", (dir + "/" + name).c_str()), 0);
   EXPECT_EQ(describe(runAgent({"coletarData", dir, "s", "debug"})),
             expected(1, "",
                      failureReport("ErroDoSistema",
                                    "stat " + dir +
-                                       "/sw1\\x0aFalha forjada\\x1b]0;titulo\\x07\\x1b[2J\\xc2\\x9b"
+                                       "/sw1\\x0aFalha forjada\\x1b]0;titulo\\x07\\x1b[2J\\x7f"
+                                       "\\xc2\\x80\\xc2\\x9b\\xc2\\x9f"
                                        "\\xe2\\x80\\xa8\\xe2\\x80\\xaeodot.exe: "
                                        "No such file or directory",
                                    "modificationTime", "src/catalogue/scan.cpp")));
@@ -181,10 +184,21 @@ TEST_F(HostileDirectories, NamesInListingsCannotDriveTheTerminal) {
       {"tab\tx\bx\x01", "TAB\tX\bX\x01"},
   };
   for (const auto& entry : listed) makeFile(dir + "/" + entry.first, utcSeconds(2024, 3, 6, 12, 0));
-  std::string lines;
-  for (const std::string& name : listingOrder(dir)) lines += listed.at(name) + " 2024-03-06\n";
+  std::string lines, sizes;
+  for (const std::string& name : listingOrder(dir)) {
+    lines += listed.at(name) + " 2024-03-06\n";
+    sizes += listed.at(name) +
+             " 2024-03-06 0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n";
+  }
   EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"})),
             expected(0, kDebugHeader + lines));
+  EXPECT_EQ(describe(runAgent({"coletarSaude", dir, "s", "debug"})),
+            expected(0, kDebugHeader + sizes));
+  // The collection's lines go on with the file's time and its age, which changes by the second.
+  RunResult ages = runAgent({"coletarData", dir, "s", "debug"});
+  static const std::regex timeAndAge(R"( 2024-03-06 \S+ \S+\n)");
+  ages.out = std::regex_replace(ages.out, timeAndAge, " 2024-03-06\n");
+  EXPECT_EQ(describe(ages), expected(0, kDebugHeader + lines));
 }
 
 #if !defined(BM_SANITIZED)

@@ -36,14 +36,17 @@ TEST(DiscoveryList, NameFieldsNewestDateTextFirstThenOneEntryPerHost) {
 }
 
 // Names that can mislead are said in the system log: two devices behind one host name (an
-// address or a domain cut away), and a name dated after today, which hides the real backups.
+// address or a domain cut away), once per host however many names it merges, and a name dated
+// after today, which hides the real backups; today itself is no such date.
 TEST(DiscoveryList, TellsTheSystemLogOfMergedNamesAndNamesDatedAfterToday) {
   test::LogSocket socket;
   SystemLog log(socket.path());
   ScanResult scan{NamingScheme::NameFields, {}};
-  for (const char* name :
+  const std::string today = LocalDays().dateOf(std::time(nullptr)) + ".cfg.r2.cfg";
+  for (const std::string name :
        {"2024-03-05.cfg.sw01.poa.example.net.cfg", "2024-03-06.cfg.sw01.poa.example.net.cfg",
-        "2024-03-06.cfg.sw01.sao.example.net.cfg", "2999-01-01.cfg.r1.cfg"}) {
+        "2024-03-06.cfg.sw01.sao.example.net.cfg", "2024-03-07.cfg.sw01.rio.example.net.cfg",
+        "2999-01-01.cfg.r1.cfg", today.c_str()}) {
     BackupEntry e = nameFieldsEntry(name);
     e.day = parseDate(e.dataHost);
     scan.entries.push_back(std::move(e));

@@ -194,6 +194,54 @@ TEST(SendZabbix, TellsTheSystemLogWhyAndWhatWasGivenUp) {
   EXPECT_EQ(socket.lines(), expected);
 }
 
+// Twenty detail lines a run, the others only counted in the summary, whose severity says whether
+// anything was refused or given up; the server's words escaped, so that a line break in them
+// cannot forge a line of its own.
+TEST(SendZabbix, TheSystemLogKeepsTwentyDetailLinesAndCountsTheRest) {
+  const std::string refused = "processed: 0; failed: 1; total: 1";
+  const std::string detail =
+      "<12>Zabbix recusou o valor: servidor 127.0.0.60, host 'HOST', item 'key': " + refused;
+  const struct {
+    const char* name;
+    int values;
+    std::string info;
+    std::size_t details;  // how many detail lines are written, each the same
+    std::string shown;
+    std::string summary;
+  } cases[] = {
+      {"twenty refused", 20, refused, 20, detail,
+       "<12>coletarData: 0 entregues, 20 recusados, 0 não entregues"},
+      {"twenty-one refused", 21, refused, 20, detail,
+       "<12>coletarData: 0 entregues, 21 recusados, 0 não entregues; mais 1 linhas de detalhe "
+       "omitidas"},
+      {"taken", 2, "processed: 1; failed: 0; total: 1", 0, "",
+       "<14>coletarData: 2 entregues, 0 recusados, 0 não entregues"},
+      {"a line break in the server's words", 1, refused + "\\nFalha forjada", 1,
+       detail + "\\x0aFalha forjada", "<12>coletarData: 0 entregues, 1 recusados, 0 não entregues"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeZabbix server(60, [&](int, const std::string&) {
+      return FakeZabbix::Answer{
+          FakeZabbix::frame(R"({"response":"success","info":")" + c.info + R"("})")};
+    });
+    test::LogSocket socket;
+    {
+      const test::CapturedStdout quiet;
+      SystemLog log(socket.path());
+      DeliveryOptions options;
+      options.pause = [](std::chrono::seconds) {};
+      Delivery delivery(log, "coletarData", options);
+      for (int i = 0; i < c.values; ++i) {
+        delivery.send_zabbix("127.0.0.60", "HOST", "key", std::string("v"));
+      }
+    }
+    std::vector<std::string> expected(c.details, c.shown);
+    expected.push_back(c.summary);
+    EXPECT_EQ(socket.lines(), expected);
+  }
+}
+
 TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
   FakeZabbix first(26, [](int, const std::string&) { return FakeZabbix::success(); });
   FakeZabbix second(
