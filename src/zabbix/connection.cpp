@@ -91,7 +91,8 @@ std::pair<Fd, const SocketAddress*> AddressRace::run() {
   for (;;) {
     const bool more = next_ < order_.size();
     if (!more && inFlight_.empty()) return {Fd(), nullptr};  // every address refused
-    if (next_ > 0 && deadline_.passed()) {
+    // A deadline already passed leaves no time to connect, not even to the first address.
+    if (deadline_.passed()) {
       error_ = "tempo esgotado";
       return {Fd(), nullptr};
     }

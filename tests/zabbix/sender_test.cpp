@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -238,6 +239,102 @@ TEST(ZabbixSender, ASendEndsByItsDeadlineWhateverTheNodesAndHops) {
       19, [](int, const std::string&) { return FakeZabbix::success(); }, 10054);
   EXPECT_EQ(send("127.0.0.19"), "recv 127.0.0.19:10053: tempo esgotado");
   EXPECT_EQ(third.requests().size(), 0u);
+}
+
+// A route that failed is forgotten, and routes are kept per node and host: the owner of one
+// host's values is not the owner of another's.
+TEST(ZabbixSender, ARouteIsForgottenOnceItFailsAndKeptPerHost) {
+  using Answer = FakeZabbix::Answer;
+  const auto redirectTo = [](int port) {
+    return Answer{FakeZabbix::frame(R"({"redirect":{"revision":1,"address":"127.0.0.61:)" +
+                                    std::to_string(port) + R"("},"response":"failed"})")};
+  };
+  // Host A's first value goes to its owner; from then on the node takes A's values itself.
+  FakeZabbix node(
+      61,
+      [&](int connection, const std::string& request) {
+        if (request.find(R"("host":"B")") != std::string::npos) return redirectTo(10062);
+        return connection == 0 ? redirectTo(10061) : FakeZabbix::success();
+      },
+      10060);
+  FakeZabbix ownerOfA(
+      61,
+      [](int connection, const std::string&) {
+        return connection == 0 ? FakeZabbix::success() : FakeZabbix::closeAtOnce();
+      },
+      10061);
+  FakeZabbix ownerOfB(
+      61, [](int, const std::string&) { return FakeZabbix::success(); }, 10062);
+  SenderMemory memory;
+  const auto send = [&](const std::string& host) {
+    ZabbixSender sender("127.0.0.61", 10060, memory, kShort);
+    sender.carryValuesOf(host);
+    sender.send({makeItem(host, "key", std::string("1"))});
+  };
+  send("A");  // to A's owner through the node
+  send("B");  // to B's owner through the node, not straight to A's
+  send("A");  // A's owner fails it: the node takes it
+  send("A");  // straight to the node
+  EXPECT_EQ(ownerOfA.requests().size(), 2u);
+  EXPECT_EQ(ownerOfB.requests().size(), 1u);
+  EXPECT_EQ(node.requests().size(), 4u);
+}
+
+// A clock that fake servers move on: real time plus what they have skipped.
+std::atomic<int> skippedMilliseconds{0};
+Clock::time_point skippingClock() {
+  return Clock::now() + std::chrono::milliseconds(skippedMilliseconds);
+}
+
+// Each step of a send takes what is left of the send's time, never a fresh time of its own: a
+// peer that answers after the send's time has passed (here, a clock moved on by a minute) leaves
+// no time for the next cluster node nor for a redirect's next hop, and one that leaves half a
+// second of it leaves the next node half a second, not the send's whole time again.
+TEST(ZabbixSender, EachStepHasWhatIsLeftOfTheSendsTime) {
+  using std::chrono::milliseconds;
+  skippedMilliseconds = 0;
+  const SenderTimeouts skipping{milliseconds(2000), milliseconds(5000), milliseconds(10000),
+                                &skippingClock};
+  const auto send = [&](const std::string& server) {
+    try {
+      SenderMemory memory;
+      ZabbixSender(parseServerList(server).at(0), memory, skipping)
+          .send({makeItem("host", "key", std::string("1"))});
+      return std::string();
+    } catch (const Failure& failure) {
+      return failure.message();
+    }
+  };
+  FakeZabbix slowNode(62, [](int, const std::string& request) {
+    if (!request.empty()) skippedMilliseconds += 60000;
+    return FakeZabbix::failed();
+  });
+  FakeZabbix nextNode(63, [](int, const std::string&) { return FakeZabbix::success(); });
+  const std::string nodes = send("127.0.0.62;127.0.0.63");
+  EXPECT_EQ(nodes.substr(nodes.rfind("; ")), "; tempo esgotado antes de 127.0.0.63:10052");
+  EXPECT_TRUE(nextNode.requests().empty());
+
+  FakeZabbix slowRedirect(64, [](int, const std::string& request) {
+    if (!request.empty()) skippedMilliseconds += 60000;
+    return FakeZabbix::Answer{FakeZabbix::frame(
+        R"({"redirect":{"revision":1,"address":"127.0.0.64:10061"},"response":"failed"})")};
+  });
+  FakeZabbix owner(
+      64, [](int, const std::string&) { return FakeZabbix::success(); }, 10061);
+  EXPECT_EQ(send("127.0.0.64"), "connect 127.0.0.64:10061: tempo esgotado");
+  EXPECT_TRUE(owner.requests().empty());
+
+  FakeZabbix lateNode(65, [](int, const std::string& request) {
+    if (!request.empty()) skippedMilliseconds += 9500;
+    return FakeZabbix::failed();
+  });
+  FakeZabbix trickling(66, [](int, const std::string&) {
+    FakeZabbix::Answer answer = FakeZabbix::success();
+    answer.trickle = milliseconds(2500 / static_cast<int>(answer.bytes.size()));
+    return answer;
+  });
+  const std::string late = send("127.0.0.65;127.0.0.66");
+  EXPECT_EQ(late.substr(late.rfind("; ")), "; recv 127.0.0.66:10052: tempo esgotado");
 }
 
 TEST(ZabbixSender, NoServerIsAFailedSend) {
