@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -12,7 +13,10 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
+#include <sstream>
+#include <thread>
 
 #include "base/failure.hpp"
 #include "support/fake_zabbix.hpp"
@@ -398,6 +402,157 @@ TEST(ZabbixSender, ANameServerThatNeverAnswersCostsOneConnectTimeOut) {
   });
   if (!message) GTEST_SKIP() << "no private mount namespace here";
   EXPECT_EQ(*message, "getaddrinfo zabbix.example.net: tempo esgotado");
+}
+
+// A UDP socket on address:53, bound for as long as this lives: nothing where that cannot be made.
+Fd boundNameServerSocket(const std::string& address) {
+  Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  ::inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) socket.reset();
+  return socket;
+}
+
+// A name server on address:53 that answers each question for a name it knows with its address
+// (A or AAAA, by the address's family) and every other question with no address; questions that
+// come together (a lookup's A and AAAA) are answered together, after delay.
+class FakeNameServer {
+ public:
+  FakeNameServer(const std::string& address, std::map<std::string, std::string> names,
+                 std::chrono::milliseconds delay = {})
+      : names_(std::move(names)), delay_(delay), socket_(boundNameServerSocket(address)) {
+    int ends[2];
+    if (socket_.get() < 0 || ::pipe2(ends, O_CLOEXEC) != 0) return;
+    stopRead_.reset(ends[0]);
+    stopWrite_.reset(ends[1]);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~FakeNameServer() {
+    if (!thread_.joinable()) return;
+    (void)::write(stopWrite_.get(), "x", 1);
+    thread_.join();
+  }
+  bool listening() const { return thread_.joinable(); }
+
+ private:
+  void serve() {
+    for (;;) {
+      pollfd p[2] = {{socket_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
+      if (::poll(p, 2, -1) < 0 || p[1].revents != 0) return;
+      std::this_thread::sleep_for(delay_);
+      for (;;) {
+        unsigned char query[512];
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(socket_.get(), query, sizeof query, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        if (n < 0) break;
+        if (n < 12) continue;
+        const std::string reply = answer(query, static_cast<std::size_t>(n));
+        ::sendto(socket_.get(), reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                 length);
+      }
+    }
+  }
+
+  // The reply: the question as asked, and one answer where the name has an address of the type.
+  std::string answer(const unsigned char* query, std::size_t size) const {
+    std::string name;
+    std::size_t at = 12;
+    while (at < size && query[at] != 0) {
+      if (!name.empty()) name += '.';
+      name.append(reinterpret_cast<const char*>(query + at + 1), query[at]);
+      at += query[at] + 1;
+    }
+    const std::size_t questionEnd = at + 5;
+    if (questionEnd > size) return {};
+    const int type = query[at + 1] << 8 | query[at + 2];
+    unsigned char address[16];
+    const auto known = names_.find(name);
+    const bool v6 = known != names_.end() && known->second.find(':') != std::string::npos;
+    const bool answered = known != names_.end() && type == (v6 ? 28 : 1) &&
+                          ::inet_pton(v6 ? AF_INET6 : AF_INET, known->second.c_str(), address) == 1;
+    std::string reply(reinterpret_cast<const char*>(query), questionEnd);
+    reply[2] = '\x81';  // a response, recursion desired
+    reply[3] = '\x80';  // recursion available, no error
+    reply[6] = 0;
+    reply[7] = answered ? 1 : 0;
+    reply.replace(8, 4, 4, '\0');  // no authority, no additional records
+    if (answered) {
+      const char length = v6 ? 16 : 4;
+      reply += std::string("\xc0\x0c\x00", 3) + static_cast<char>(type) +
+               std::string("\x00\x01\x00\x00\x00\x3c\x00", 7) + length;
+      reply.append(reinterpret_cast<const char*>(address), static_cast<std::size_t>(length));
+    }
+    return reply;
+  }
+
+  std::map<std::string, std::string> names_;
+  std::chrono::milliseconds delay_;
+  Fd socket_;
+  Fd stopRead_;
+  Fd stopWrite_;
+  std::thread thread_;
+};
+
+// Names are looked up within the connection's time, which caps c-ares's own time-outs, and
+// c-ares acts on its time-outs: a first name server that never answers gives way to the second
+// once c-ares's time for it (five seconds) has passed. A name with only an IPv6 address is
+// reached on the port asked for.
+TEST(ZabbixSender, NamesAreLookedUpWithinTheConnectTime) {
+  const Fd silent = boundNameServerSocket("127.0.0.67");
+  const FakeNameServer names("127.0.0.68",
+                             {{"zabbix.example.net", "127.0.0.69"}, {"v6.example.net", "::1"}});
+  const FakeNameServer slow("127.0.0.70", {{"zabbix.example.net", "127.0.0.69"}},
+                            std::chrono::milliseconds(2500));
+  if (silent.get() < 0 || !names.listening() || !slow.listening()) {
+    GTEST_SKIP() << "cannot bind port 53";
+  }
+  FakeZabbix server(69, [](int, const std::string&) { return FakeZabbix::success(); });
+  std::unique_ptr<FakeZabbix> v6;
+  try {
+    v6 = std::make_unique<FakeZabbix>(
+        "::1", [](int, const std::string&) { return FakeZabbix::success(); }, 10070);
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << e.what();
+  }
+  const struct {
+    const char* name;
+    std::string server;
+    const char* nameServers;
+    int connectMilliseconds;
+    std::string message;
+  } cases[] = {
+      {"the first name server times out", "zabbix.example.net", "127.0.0.67 127.0.0.68", 7000,
+       "delivered"},
+      {"the connect time ends before the answer", "zabbix.example.net", "127.0.0.70", 1000,
+       "getaddrinfo zabbix.example.net: tempo esgotado"},
+      {"only IPv6", "v6.example.net:10070", "127.0.0.68", 2000, "delivered"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir tmp;
+    std::ofstream resolvConf(tmp / "resolv.conf");
+    std::istringstream servers(c.nameServers);
+    for (std::string address; servers >> address;) resolvConf << "nameserver " << address << "\n";
+    resolvConf.close();
+    const std::optional<std::string> message = withResolvConf(tmp / "resolv.conf", [&] {
+      const SenderTimeouts timeouts{std::chrono::milliseconds(c.connectMilliseconds),
+                                    std::chrono::milliseconds(2000)};
+      try {
+        SenderMemory memory;
+        ZabbixSender(parseServerList(c.server).at(0), memory, timeouts)
+            .send({makeItem("host", "key", std::string("1"))});
+        return std::string("delivered");
+      } catch (const Failure& failure) {
+        return failure.message();
+      }
+    });
+    if (!message) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(*message, c.message);
+  }
 }
 
 TEST(ZabbixSender, ResolvesTheServerTextAndIpv6Literals) {
