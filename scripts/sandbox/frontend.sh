@@ -80,20 +80,36 @@ stop_frontend() {
 
 # api_call METHOD PARAMS [AUTH]: the result as JSON, or the error on standard error. Callers
 # test it in conditions, where set -e is off: so every failure returns one here, a refused
-# connection included (jq -e takes an empty reply for a good one).
+# connection included (jq -e takes an empty reply for a good one). The session goes as each
+# frontend takes it: an Authorization header from 6.4 on (7.2 and later refuse the auth field),
+# the auth field before.
 api_call() {
-  local auth=null reply=""
+  local login token="" request reply=""
+  local headers=(-H 'Content-Type: application/json-rpc')
   if [ "${3:-true}" = true ]; then
-    auth=$(api_call user.login '{"username":"Admin","password":"zabbix"}' false) || return 1
+    login=$(api_call user.login '{"username":"Admin","password":"zabbix"}' false) || return 1
+    token=$(jq -r . <<<"$login")
   fi
-  if ! reply=$(curl -sS -H 'Content-Type: application/json-rpc' --max-time 60 "$api_url" \
-    -d "$(jq -nc --arg method "$1" --argjson params "$2" --argjson auth "$auth" \
-      '{jsonrpc: "2.0", method: $method, params: $params, auth: $auth, id: 1}')") ||
+  request=$(jq -nc --arg method "$1" --argjson params "$2" \
+    '{jsonrpc: "2.0", method: $method, params: $params, id: 1}')
+  if [ -n "$token" ] && api_takes_bearer; then
+    headers+=(-H "Authorization: Bearer $token")
+  elif [ -n "$token" ]; then
+    request=$(jq -c --arg auth "$token" '. + {auth: $auth}' <<<"$request")
+  fi
+  if ! reply=$(curl -sS "${headers[@]}" --max-time 60 "$api_url" -d "$request") ||
     [ -z "$reply" ] || ! jq -e 'has("result")' >/dev/null <<<"$reply"; then
     echo "zabbix-sandbox: $1: ${reply:-no reply}" >&2
     return 1
   fi
   jq -c .result <<<"$reply"
+}
+
+# Whether the frontend is 6.4 or later, which takes the session in an Authorization header.
+api_takes_bearer() {
+  local major minor
+  IFS=. read -r major minor _ <<<"$version"
+  [ "$major" -gt 6 ] || { [ "$major" -eq 6 ] && [ "${minor:-0}" -ge 4 ]; }
 }
 
 # import_template FILE: the template imported as the guide says, with every rule the file needs

@@ -31,8 +31,20 @@ packages="postgresql zabbix-server-pgsql procps zabbix-frontend-php php$php-cgi 
           php$php-pgsql php$php-bcmath php$php-mbstring php$php-gd php$php-xml curl jq sqlite3
           util-linux debootstrap socat"
 
+# Mounts below the chroot that a killed run left behind (a release check's source tree, /dev,
+# /proc), undone, deepest first, before the chroot is used again: a bind of a source tree that
+# has gone since makes every later bind there fail. Mount points come as the kernel writes them
+# in mountinfo, blanks as octal escapes.
+undo_stale_mounts() {
+  local mountpoint
+  [ -n "$root" ] && [ -r /proc/self/mountinfo ] || return 0
+  awk -v under="$root/" 'index($5, under) == 1 { print $5 }' /proc/self/mountinfo | sort -r |
+    while read -r mountpoint; do umount -l "$(printf '%b' "$mountpoint")" 2>/dev/null || true; done
+}
+
 # The 7.0 chroot, once: Debian 13's server, frontend and PHP (minutes, the first time).
 build_root() {
+  undo_stale_mounts
   [ -z "$root" ] || [ -x "$root/usr/sbin/zabbix_server" ] && return 0
   local mirror
   mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
