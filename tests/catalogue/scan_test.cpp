@@ -16,7 +16,7 @@ namespace {
 using test::makeFile;
 using testing::ElementsAreArray;
 
-class ScanTest : public testing::Test {
+class Scan : public testing::Test {
  protected:
   const test::ScopedVariable zone_{"TZ", test::kTestZone};
 
@@ -46,7 +46,7 @@ class ScanTest : public testing::Test {
   test::TempDir tmp_;
 };
 
-TEST_F(ScanTest, SchemeComesFromThePathTextOnly) {
+TEST_F(Scan, SchemeComesFromThePathTextOnly) {
   const struct {
     const char* path;
     NamingScheme scheme;
@@ -64,7 +64,7 @@ TEST_F(ScanTest, SchemeComesFromThePathTextOnly) {
   }
 }
 
-TEST_F(ScanTest, NameFieldsInListingOrderWithoutStatus) {
+TEST_F(Scan, NameFieldsInListingOrderWithoutStatus) {
   const std::string dir = directory("bkp-huawei");
   makeFile(dir + "/2024-03-05.cfg.core-sw1.zip");
   makeFile(dir + "/2024-03-07.cfg. core-sw1 .zip");
@@ -85,7 +85,7 @@ TEST_F(ScanTest, NameFieldsInListingOrderWithoutStatus) {
   EXPECT_THAT(hosts(result), ElementsAreArray(expected));
 }
 
-TEST_F(ScanTest, ModificationTimeDatesInLocalTimeAndKeepsDuplicates) {
+TEST_F(Scan, ModificationTimeDatesInLocalTimeAndKeepsDuplicates) {
   const std::string dir = directory("routers");
   makeFile(dir + "/sw1", test::utcSeconds(2024, 3, 6, 2, 30));  // 23:30 local on the 5th
   makeFile(dir + "/SW1", test::utcSeconds(2024, 3, 6, 3, 0));   // midnight local on the 6th
@@ -104,7 +104,7 @@ TEST_F(ScanTest, ModificationTimeDatesInLocalTimeAndKeepsDuplicates) {
   EXPECT_THAT(hosts(result), ElementsAreArray(expected));
 }
 
-TEST_F(ScanTest, TimesKeepTheirFractionAndFollowLinks) {
+TEST_F(Scan, TimesKeepTheirFractionAndFollowLinks) {
   const std::string dir = directory("huawei");
   makeFile(tmp_ / "elsewhere", 1709692200, 250000000);
   ASSERT_EQ(::symlink((tmp_ / "elsewhere").c_str(), (dir + "/2024-03-05.x.link").c_str()), 0);
@@ -113,12 +113,12 @@ TEST_F(ScanTest, TimesKeepTheirFractionAndFollowLinks) {
   EXPECT_EQ(result.entries[0].dataModificacao, 1709692200.0 + 250000000 * 1e-9);
 }
 
-TEST_F(ScanTest, EmptyDirectoryInEitherScheme) {
+TEST_F(Scan, EmptyDirectoryInEitherScheme) {
   EXPECT_TRUE(scanBackupDirectory(directory("empty")).entries.empty());
   EXPECT_TRUE(scanBackupDirectoryWithTimes(directory("empty-huawei")).entries.empty());
 }
 
-TEST_F(ScanTest, FailuresNameTheCallAndItsInput) {
+TEST_F(Scan, FailuresNameTheCallAndItsInput) {
   const std::string missing = tmp_ / "missing";
   expectFailure([&] { scanBackupDirectory(missing); }, FailureKind::System,
                 "opendir " + missing + ": No such file or directory");
@@ -144,7 +144,7 @@ TEST_F(ScanTest, FailuresNameTheCallAndItsInput) {
                 "stat " + huaweiLinks + "/2024-03-05.x.h: No such file or directory");
 }
 
-TEST_F(ScanTest, UndecodableNamesAreShownWithReplacementsButReadByTheirRealName) {
+TEST_F(Scan, UndecodableNamesAreShownWithReplacementsButReadByTheirRealName) {
   const std::string dir = directory("bytes");
   makeFile(dir + "/sw\xff.cfg", test::utcSeconds(2024, 3, 6, 12, 0));
   const ScanResult result = scanBackupDirectoryWithTimes(dir);

@@ -52,7 +52,7 @@ SpyRecord readSpy(const std::string& path) {
   return record;
 }
 
-class LaunchTest : public testing::Test {
+class Launch : public testing::Test {
  protected:
   RunOptions spyOptions() {
     RunOptions options;
@@ -71,7 +71,7 @@ class LaunchTest : public testing::Test {
   TempDir tmp_;
 };
 
-TEST_F(LaunchTest, ChildGetsTheModeAfterTheLastLaunchAndEveryLaterArgument) {
+TEST_F(Launch, ChildGetsTheModeAfterTheLastLaunchAndEveryLaterArgument) {
   const std::vector<std::string> argv = {
       SPY, "xlaunch_launch_coletarData", "/dir with blanks", "", "\"quoted\"", "\xff\xfe", "host"};
   const RunResult r = run(argv, spyOptions());
@@ -84,7 +84,7 @@ TEST_F(LaunchTest, ChildGetsTheModeAfterTheLastLaunchAndEveryLaterArgument) {
   releaseSpy();
 }
 
-TEST_F(LaunchTest, ArgumentsReachTheChildWithoutAnyShell) {
+TEST_F(Launch, ArgumentsReachTheChildWithoutAnyShell) {
   const std::string marker = tmp_ / "a shell ran this";
   const std::vector<std::string> argv = {SPY,
                                          "launch_coletarData",
@@ -102,7 +102,7 @@ TEST_F(LaunchTest, ArgumentsReachTheChildWithoutAnyShell) {
   releaseSpy();
 }
 
-TEST_F(LaunchTest, ChildHoldsOnlyStandardInputAndOnePipeForItsConsole) {
+TEST_F(Launch, ChildHoldsOnlyStandardInputAndOnePipeForItsConsole) {
   RunOptions options = spyOptions();
   options.inheritedDescriptor = 7;  // a descriptor the launcher got without close-on-exec
   const RunResult r = run({SPY, "launch_"}, options);
@@ -119,7 +119,7 @@ TEST_F(LaunchTest, ChildHoldsOnlyStandardInputAndOnePipeForItsConsole) {
   releaseSpy();
 }
 
-TEST_F(LaunchTest, CallersReadingEndsWhenTheLauncherEndsNotTheChild) {
+TEST_F(Launch, CallersReadingEndsWhenTheLauncherEndsNotTheChild) {
   // run() reads the launcher's output to its end; the spy is still waiting to be released.
   const RunResult r = run({SPY, "launch_descobertaBackups", "/d", "s", "h"}, spyOptions());
   EXPECT_EQ(describe(r), expected(0, kSuccess));
@@ -128,7 +128,7 @@ TEST_F(LaunchTest, CallersReadingEndsWhenTheLauncherEndsNotTheChild) {
   releaseSpy();
 }
 
-TEST_F(LaunchTest, ChildIsFoundThroughPathWhenPositionZeroHasNoSlash) {
+TEST_F(Launch, ChildIsFoundThroughPathWhenPositionZeroHasNoSlash) {
   makeDirectory(tmp_ / "bin");
   ASSERT_EQ(::symlink(SPY, (tmp_ / "bin/spy").c_str()), 0);
   RunOptions options = spyOptions();
@@ -142,7 +142,7 @@ TEST_F(LaunchTest, ChildIsFoundThroughPathWhenPositionZeroHasNoSlash) {
 // The guide's UserParameter line locks its standard input, which the launched child keeps: a
 // launch while the last one's child still runs says so and starts nothing; once that child has
 // ended, the next one starts. (bash for exec -a, which puts the spy in the launcher's place.)
-TEST_F(LaunchTest, TheGuidesLockedLaunchCannotStack) {
+TEST_F(Launch, TheGuidesLockedLaunchCannotStack) {
   const std::string line = R"({ flock -n 0 && exec -a "$0" "$1" launch_coletarData /d s h || )"
                            R"(echo "Coleta anterior ainda em andamento"; } 0<>"$2")";
   RunOptions options = spyOptions();
@@ -163,7 +163,7 @@ TEST_F(LaunchTest, TheGuidesLockedLaunchCannotStack) {
   EXPECT_EQ(describe(run(argv, options)), expected(0, kSuccess));
 }
 
-TEST_F(LaunchTest, AProgramThatCannotStartIsAFailureWithoutTheSuccessLine) {
+TEST_F(Launch, AProgramThatCannotStartIsAFailureWithoutTheSuccessLine) {
   makeFile(tmp_ / "not-executable");
   const struct {
     std::string program;

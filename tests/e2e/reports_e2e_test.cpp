@@ -21,7 +21,7 @@ void writeFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-class ReportsTest : public testing::Test {
+class Reports : public testing::Test {
  protected:
   std::string directory(const std::string& name) {
     const std::string path = tmp_ / name;
@@ -40,7 +40,7 @@ class ReportsTest : public testing::Test {
   TempDir tmp_;
 };
 
-TEST_F(ReportsTest, DiscoveryNameFieldsNewestPerHostByDateText) {
+TEST_F(Reports, DiscoveryNameFieldsNewestPerHostByDateText) {
   const std::string dir = directory("backups-huawei");
   for (const char* name : {"2024-03-05.cfg.core-sw1.zip", "2024-03-07.cfg. core-sw1 .zip",
                            "2024-3-9.cfg.são-paulo.zip", "2024-3-10.cfg.edge.zip",
@@ -55,7 +55,7 @@ TEST_F(ReportsTest, DiscoveryNameFieldsNewestPerHostByDateText) {
                                        "STRASSE 2024-02-01\n"));
 }
 
-TEST_F(ReportsTest, DiscoveryModificationTimeOneLinePerFileInListingOrder) {
+TEST_F(Reports, DiscoveryModificationTimeOneLinePerFileInListingOrder) {
   const std::string dir = directory("routers");
   makeFile(dir + "/sw1", utcSeconds(2024, 3, 6, 2, 30));  // 23:30 local, the 6th in UTC
   makeFile(dir + "/SW1", utcSeconds(2024, 3, 6, 3, 0));
@@ -72,7 +72,7 @@ TEST_F(ReportsTest, DiscoveryModificationTimeOneLinePerFileInListingOrder) {
             expected(0, kDebugHeader + lines));
 }
 
-TEST_F(ReportsTest, UpperCasingIgnoresATurkishLocale) {
+TEST_F(Reports, UpperCasingIgnoresATurkishLocale) {
   const std::string dir = directory("tr");
   makeFile(dir + "/istanbul", utcSeconds(2024, 3, 6, 12, 0));
   RunOptions turkish;
@@ -81,7 +81,7 @@ TEST_F(ReportsTest, UpperCasingIgnoresATurkishLocale) {
             expected(0, kDebugHeader + "ISTANBUL 2024-03-06\n"));
 }
 
-TEST_F(ReportsTest, EmptyDirectoryPrintsTheHeaderOnly) {
+TEST_F(Reports, EmptyDirectoryPrintsTheHeaderOnly) {
   for (const char* name : {"empty", "empty-huawei"}) {
     SCOPED_TRACE(name);
     const std::string dir = directory(name);
@@ -125,7 +125,7 @@ double wallClock() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-TEST_F(ReportsTest, CollectionNameFieldsByHostWithTheChosenFilesTimes) {
+TEST_F(Reports, CollectionNameFieldsByHostWithTheChosenFilesTimes) {
   const std::string dir = directory("huawei");
   // CORE-SW1's newest backup by name is the older file: its time is reported.
   makeFile(dir + "/2024-03-07.cfg.core-sw1.zip", 1709692200, 250000000);
@@ -147,7 +147,7 @@ TEST_F(ReportsTest, CollectionNameFieldsByHostWithTheChosenFilesTimes) {
   EXPECT_LE(lines[1].age, after - 1709692200.25 + 0.001);
 }
 
-TEST_F(ReportsTest, CollectionModificationTimeKeepsDuplicatesAndNegativeAges) {
+TEST_F(Reports, CollectionModificationTimeKeepsDuplicatesAndNegativeAges) {
   const std::string dir = directory("routers");
   const auto future = static_cast<std::time_t>(wallClock()) + 100000;
   makeFile(dir + "/sw1", utcSeconds(2024, 3, 6, 2, 30), 500000000);
@@ -173,7 +173,7 @@ TEST_F(ReportsTest, CollectionModificationTimeKeepsDuplicatesAndNegativeAges) {
   }
 }
 
-TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
+TEST_F(Reports, FailuresEndTheRunBeforeAnyOutput) {
   const std::string missing = tmp_ / "missing";
   makeFile(tmp_ / "file");
   const std::string badName = directory("huawei-bad-name");
@@ -249,7 +249,7 @@ TEST_F(ReportsTest, FailuresEndTheRunBeforeAnyOutput) {
 // by its name's date, in host order; every entry of a modification-time directory, duplicates
 // included, in listing order. What cannot be read (a directory, a FIFO that must not block the
 // run) is said on its line and the run goes on.
-TEST_F(ReportsTest, HealthReadsTheFilesCollectionReports) {
+TEST_F(Reports, HealthReadsTheFilesCollectionReports) {
   const std::string huawei = directory("huawei");
   writeFile(huawei + "/2024-03-07.cfg.sw1.zip", "config A\n");
   writeFile(huawei + "/2024-03-06.cfg.sw1.zip", "an older, longer configuration\n");
@@ -282,7 +282,7 @@ TEST_F(ReportsTest, HealthReadsTheFilesCollectionReports) {
 
 // A backup of 256 MiB costs no more memory than one of a few bytes: each file goes through one
 // buffer of a fixed size.
-TEST_F(ReportsTest, HealthOfALargeBackupCostsNoMoreMemory) {
+TEST_F(Reports, HealthOfALargeBackupCostsNoMoreMemory) {
   const std::string small = directory("small");
   writeFile(small + "/router1", "config\n");
   const std::string large = directory("large");
@@ -298,7 +298,7 @@ TEST_F(ReportsTest, HealthOfALargeBackupCostsNoMoreMemory) {
   EXPECT_LE(largeRun.peakKib, smallRun.peakKib + 1024);
 }
 
-TEST_F(ReportsTest, AReportWhoseOutputNobodyReadsStillFinishes) {
+TEST_F(Reports, AReportWhoseOutputNobodyReadsStillFinishes) {
   const std::string dir = directory("many");
   // More than a pipe holds, so the writes meet the closed pipe.
   for (int i = 0; i < 3000; ++i) makeFile(dir + "/host-with-a-long-name-" + std::to_string(i));

@@ -9,7 +9,7 @@ namespace {
 
 using test::FakeZabbix;
 
-TEST(EntregarIdades, GivesUpOnOneHostAndGoesOnToTheNext) {
+TEST(DeliverAges, GivesUpOnOneHostAndGoesOnToTheNext) {
   // The server refuses every value for SW,1 and takes the others.
   FakeZabbix server(30, [](int, const std::string& request) {
     return request.find("SW,1") != std::string::npos ? FakeZabbix::failed() : FakeZabbix::success();

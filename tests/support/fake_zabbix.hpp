@@ -18,7 +18,7 @@ Fd listenOn(const std::string& address, int port, int backlog = 16);
 
 // A stand-in for a Zabbix server's trapper on its own loopback address, 127.0.0.N:10052, served
 // by a thread of its own. Each test takes its own N so that tests run side by side: tests/zabbix
-// use 2-29, tests/reports 30-39, the end-to-end tests 40-59.
+// use 2-29 and 60-99, tests/reports 30-39, the end-to-end tests 40-59.
 class FakeZabbix {
  public:
   // What the server does with one connection.
