@@ -57,6 +57,7 @@ void deliverAges(Delivery& delivery, const std::vector<BackupEntry>& descoberta,
     const std::string key = "ultimaModificacao[" + itemKeyParameter(entry.nomeHost) + "]";
     delivery.send_zabbix(zabbix_server, zabbix_host, key, entry.tempoModificacao);
   }
+  delivery.flush();
 }
 
 void coletarData(const std::string& caminho, SystemLog& log) {

@@ -14,8 +14,9 @@ namespace bm {
 // With a log, names that give one host are said there.
 std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log = nullptr);
 
-// Sends each entry's age under "ultimaModificacao[HOST]", in order. A host that cannot be
-// delivered costs its five attempts; the next one is still tried.
+// Sends each entry's age under "ultimaModificacao[HOST]", in order, then what the delivery still
+// holds. A host (or, batched, a request) that cannot be delivered costs its five attempts; the
+// next one is still tried.
 void deliverAges(Delivery& delivery, const std::vector<BackupEntry>& descoberta,
                  const std::string& zabbix_server, const std::string& zabbix_host);
 

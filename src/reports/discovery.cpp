@@ -39,6 +39,7 @@ void descobertaBackups(const std::string& caminho, SystemLog& log) {
   Delivery delivery(log, mode());
   delivery.send_zabbix(zabbix_server(), zabbix_host(), "descobertaBackups",
                        descobertaJson(descoberta));
+  delivery.flush();
   // "OK" says the report has finished, not that Zabbix took the value.
   console::line("OK");
   console::endProcess(0);

@@ -63,6 +63,7 @@ void coletarSaude(const std::string& caminho, SystemLog& log) {
                            saudeJson(content));
     }
   }
+  delivery.flush();
   console::endProcess(0);
 }
 

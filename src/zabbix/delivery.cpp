@@ -1,6 +1,8 @@
 #include "zabbix/delivery.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string_view>
@@ -15,9 +17,16 @@ namespace {
 constexpr int kAttempts = 5;
 constexpr std::chrono::seconds kPause{5};
 
-// "servidor S, host 'H', item 'K'": which value a system log line is about.
-std::string valueNamed(const std::string& shown, const std::string& host, const std::string& key) {
-  return "servidor " + shown + ", host " + quotedText(host) + ", item " + quotedText(key);
+// The most values one request may carry, as BACKUP_MONITOR_BATCH says.
+constexpr std::size_t kMaxBatch = 10000;
+
+// "servidor S, host 'H', item 'K'", or for a request of several values "servidor S, host 'H',
+// itens 'K1' a 'Kn' (N valores)": what a system log line is about.
+std::string valuesNamed(const std::string& shown, const Delivery::Carried& carried) {
+  std::string text = "servidor " + shown + ", host " + quotedText(carried.host);
+  if (carried.values == 1) return text + ", item " + quotedText(carried.firstKey);
+  return text + ", itens " + quotedText(carried.firstKey) + " a " + quotedText(carried.lastKey) +
+         " (" + std::to_string(carried.values) + " valores)";
 }
 
 void sleepThrough(std::chrono::seconds duration) {
@@ -28,10 +37,10 @@ void sleepThrough(std::chrono::seconds duration) {
   }
 }
 
-// Whether the server's "info" leaves the value refused or in doubt. Zabbix writes "processed: N;
-// failed: M; total: T; seconds spent: S", M counting the values it refused; a text of any other
-// form counts nothing, so it does not say that the value was taken either.
-bool refusesValues(std::string_view info) {
+// How many values the server's "info" says it refused. Zabbix writes "processed: N; failed: M;
+// total: T; seconds spent: S", M counting the values it refused; a text of any other form counts
+// nothing, so it does not say that the values were taken either: nothing then.
+std::optional<std::size_t> refusedCount(std::string_view info) {
   const auto count = [&](std::string_view label) -> std::optional<std::string_view> {
     if (!info.starts_with(label)) return std::nullopt;
     info.remove_prefix(label.size());
@@ -44,7 +53,28 @@ bool refusesValues(std::string_view info) {
   const auto processed = count("processed: ");
   const auto failed = processed ? count("; failed: ") : std::nullopt;
   const auto total = failed ? count("; total: ") : std::nullopt;
-  return !total || failed->find_first_not_of('0') != std::string_view::npos;
+  if (!total) return std::nullopt;
+  std::size_t refused = 0;
+  for (const char digit : *failed) {
+    refused = std::min<std::size_t>(refused * 10 + static_cast<std::size_t>(digit - '0'), 1u << 30);
+  }
+  return refused;
+}
+
+// A whole number from 1 to kMaxBatch, digits only.
+std::size_t readBatchSize(const char* text) {
+  const std::string_view digits(text);
+  std::size_t size = 0;
+  const bool number = !digits.empty() && digits.size() <= 5 &&
+                      digits.find_first_not_of("0123456789") == std::string_view::npos &&
+                      (size = static_cast<std::size_t>(std::stoul(std::string(digits)))) >= 1 &&
+                      size <= kMaxBatch;
+  if (!number) {
+    throw Failure(FailureKind::Configuration, "BACKUP_MONITOR_BATCH: valor " + quotedText(digits) +
+                                                  " inválido; use um número inteiro de 1 a " +
+                                                  std::to_string(kMaxBatch));
+  }
+  return size;
 }
 
 }  // namespace
@@ -66,16 +96,34 @@ const TlsContext* Delivery::tls() {
   return environmentTls_->get();
 }
 
-// Says that the server took the request but refused the value. The unknown host, the item that
+std::size_t Delivery::batchSize() {
+  if (!batch_) {
+    const char* text = options_.batch > 0 ? nullptr : std::getenv("BACKUP_MONITOR_BATCH");
+    batch_ = text != nullptr ? readBatchSize(text) : options_.batch;
+  }
+  return *batch_;
+}
+
+// Says that the server took the request but refused values. The unknown host, the item that
 // does not exist yet, the host that accepts only encrypted connections are told apart by nobody
-// but the operator: no retry can mend them.
-void Delivery::reportRefused(const std::string& shown, const std::string& host,
-                             const std::string& key, const std::string& info) {
-  console::line("Zabbix recusou o valor: " + shown + " - host " + quotedText(host) + ", item " +
-                quotedText(key) + ": " + visibleText(info));
+// but the operator: no retry can mend them, and a retry would store twice the values that were
+// taken. Zabbix does not say which values of a request it refused.
+void Delivery::reportRefused(const std::string& shown, const Carried& carried,
+                             std::optional<std::size_t> refused, const std::string& info) {
+  const std::string what =
+      carried.values == 1 ? "Zabbix recusou o valor"
+      : refused           ? "Zabbix recusou " + std::to_string(*refused) + " de " +
+                      std::to_string(carried.values) + " valores"
+                : "Zabbix não confirmou " + std::to_string(carried.values) + " valores";
+  std::string line = what + ": " + shown + " - host " + quotedText(carried.host);
+  line += carried.values == 1
+              ? ", item " + quotedText(carried.firstKey)
+              : ", itens " + quotedText(carried.firstKey) + " a " + quotedText(carried.lastKey);
+  console::line(line + ": " + visibleText(info));
   console::flush();
   log_.detail(SystemLog::Severity::Warning,
-              "Zabbix recusou o valor: " + valueNamed(shown, host, key) + ": " + info);
+              what + ": " + valuesNamed(shown, carried) + ": " + info +
+                  (carried.values == 1 ? "" : "; o servidor não diz quais"));
 }
 
 void Delivery::pause() {
@@ -86,18 +134,17 @@ void Delivery::pause() {
   }
 }
 
-void Delivery::deliver(const ZabbixSender& zbx, const std::string& request, const std::string& host,
-                       const std::string& key, const std::string& shown) {
+void Delivery::deliver(const ZabbixSender& zbx, const std::string& request, const Carried& carried,
+                       const std::string& shown) {
   for (int i = 0; i < kAttempts; ++i) {
     std::string why;
     try {
       const std::string info = zbx.send(request);
-      if (refusesValues(info)) {
-        ++counts_.refused;
-        reportRefused(shown, host, key, info);
-      } else {
-        ++counts_.delivered;
-      }
+      const std::optional<std::size_t> refused = refusedCount(info);
+      const std::size_t counted = refused ? std::min(*refused, carried.values) : carried.values;
+      counts_.refused += counted;
+      counts_.delivered += carried.values - counted;
+      if (counted > 0) reportRefused(shown, carried, refused, info);
       return;
     } catch (const Failure& failure) {
       why = failure.message();
@@ -107,35 +154,63 @@ void Delivery::deliver(const ZabbixSender& zbx, const std::string& request, cons
     // Every kind of failure gets the same console line; why goes to the system log.
     log_.detail(SystemLog::Severity::Warning,
                 "tentativa " + std::to_string(i + 1) + " de " + std::to_string(kAttempts) +
-                    " falhou: " + valueNamed(shown, host, key) + ": " + why);
+                    " falhou: " + valuesNamed(shown, carried) + ": " + why);
     // The fifth failure also prints its line and pauses, like the others.
     console::line("Falha no envio ao Zabbix: " + shown + " - Tentativa número " +
                   std::to_string(i + 1) + ", tentando novamente em 5 segundos.");
     console::flush();
     pause();
   }
-  ++counts_.givenUp;
-  log_.detail(SystemLog::Severity::Error, "valor não entregue após " + std::to_string(kAttempts) +
-                                              " tentativas: " + valueNamed(shown, host, key));
+  counts_.givenUp += carried.values;
+  log_.detail(SystemLog::Severity::Error,
+              std::string(carried.values == 1 ? "valor não entregue" : "valores não entregues") +
+                  " após " + std::to_string(kAttempts) +
+                  " tentativas: " + valuesNamed(shown, carried));
 }
 
 void Delivery::send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                            const std::string& key, MetricValue value) {
-  // The item, its request, the encryption and the senders are built once, outside the
-  // attempts: a failure there (a key file that cannot be read, memory running out) ends the run
-  // with a failure report before anything is sent, instead of reading as failed sends.
-  const TlsContext* encryption = tls();
+  const std::size_t batch = batchSize();
+  if (batch == 0) {
+    std::vector<Item> items;
+    items.push_back(makeItem(zabbix_host, key, std::move(value)));
+    deliverNow(zabbix_server, std::move(items));
+    return;
+  }
+  // Stamped now: a request retried later still puts the value where it was taken.
+  Item item = makeItem(zabbix_host, key, std::move(value));
+  item.clock = clockNow();
+  if (!pending_.empty() &&
+      (zabbix_server != pendingServer_ || zabbix_host != pending_.front().host)) {
+    flush();
+  }
+  if (pending_.empty()) pendingServer_ = zabbix_server;
+  pending_.push_back(std::move(item));
+  if (pending_.size() >= batch) flush();
+}
+
+void Delivery::flush() {
+  if (pending_.empty()) return;
   std::vector<Item> items;
-  items.push_back(makeItem(zabbix_host, key, std::move(value)));
+  items.swap(pending_);
+  deliverNow(pendingServer_, std::move(items));
+}
+
+void Delivery::deliverNow(const std::string& zabbix_server, std::vector<Item> items) {
+  // The request, the encryption and the senders are built once, outside the attempts: a failure
+  // there (a key file that cannot be read, memory running out) ends the run with a failure
+  // report before anything is sent, instead of reading as failed sends.
+  const TlsContext* encryption = tls();
+  const Carried carried{items.front().host, items.front().key, items.back().key, items.size()};
   const std::string request = senderRequest(items);
-  // The item goes once its request is built, so that a large value is held once.
+  // The items go once their request is built, so that a large value is held once.
   std::vector<Item>().swap(items);
-  // Independent servers each get the value, each with attempts of its own.
+  // Independent servers each get the values, each with attempts of its own.
   for (Target& target : parseServerList(zabbix_server)) {
     const std::string shown = target.text;
     ZabbixSender zbx(std::move(target), memory_, options_.timeouts, encryption);
-    zbx.carryValuesOf(zabbix_host);
-    deliver(zbx, request, zabbix_host, key, shown);
+    zbx.carryValuesOf(carried.host);
+    deliver(zbx, request, carried, shown);
   }
 }
 

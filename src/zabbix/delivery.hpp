@@ -17,6 +17,8 @@ struct DeliveryOptions {
   SenderTimeouts timeouts;
   // The encryption to use; null: as the environment's ZBX_TLS* variables say.
   const TlsContext* tls = nullptr;
+  // Values per request; 0: as BACKUP_MONITOR_BATCH says, one value per request without it.
+  std::size_t batch = 0;
 };
 
 // One report's delivery, made where the report starts and passed to what sends: it owns all
@@ -35,10 +37,22 @@ class Delivery {
   // text names another) in up to five attempts per server. After each failed attempt, the fifth
   // included, it prints the retry line naming that server as written and pauses 5 seconds; then
   // it gives up on that server without telling the caller. Nothing is printed on success.
+  // With batching (BACKUP_MONITOR_BATCH=N), the value is stamped with the time now and joins
+  // the values waiting for the next request, which goes once N wait, or at flush(): one request
+  // is one send, with the attempts above. An unreadable BACKUP_MONITOR_BATCH fails with
+  // Configuration before anything is sent.
   void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                    const std::string& key, MetricValue value);
+  // Sends the values still waiting; a report calls it once it has handed over its last value.
+  void flush();
 
-  SystemLog& log() { return log_; }
+  // What one request carries, for the lines that name it.
+  struct Carried {
+    std::string host;
+    std::string firstKey;
+    std::string lastKey;
+    std::size_t values;
+  };
 
  private:
   // What this run's values came to, for the summary.
@@ -50,10 +64,13 @@ class Delivery {
 
   // The encryption, loaded from the environment on the first send that needs it.
   const TlsContext* tls();
-  void deliver(const ZabbixSender& zbx, const std::string& request, const std::string& host,
-               const std::string& key, const std::string& shown);
-  void reportRefused(const std::string& shown, const std::string& host, const std::string& key,
-                     const std::string& info);
+  // Values per request, read on the first send; 0 without batching.
+  std::size_t batchSize();
+  void deliverNow(const std::string& zabbix_server, std::vector<Item> items);
+  void deliver(const ZabbixSender& zbx, const std::string& request, const Carried& carried,
+               const std::string& shown);
+  void reportRefused(const std::string& shown, const Carried& carried,
+                     std::optional<std::size_t> refused, const std::string& info);
   void pause();
   // One line at the end of a run that delivered: values delivered, refused and given up, and how
   // many detail lines were left out.
@@ -65,6 +82,9 @@ class Delivery {
   std::optional<std::unique_ptr<const TlsContext>> environmentTls_;
   SenderMemory memory_;
   Counts counts_;
+  std::optional<std::size_t> batch_;
+  std::vector<Item> pending_;
+  std::string pendingServer_;
 };
 
 }  // namespace bm

@@ -1,6 +1,8 @@
 #include "zabbix/protocol.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "base/failure.hpp"
@@ -53,6 +55,12 @@ class JsonText {
   std::string other_;
 };
 
+// ,"clock":S,"ns":N
+std::string clockText(const ValueClock& clock) {
+  return R"(,"clock":)" + std::to_string(clock.seconds) + R"(,"ns":)" +
+         std::to_string(clock.nanoseconds);
+}
+
 constexpr std::string_view kRequestStart = R"({"request":"sender data","data":[)";
 constexpr std::string_view kRequestEnd = "]}";
 
@@ -69,6 +77,7 @@ std::string senderRequest(const std::vector<Item>& items) {
       bodySize += fields.emplace_back(*text).size();
     }
     bodySize += std::string_view(R"({"host":,"key":,"value":})").size();
+    if (item.clock) bodySize += clockText(*item.clock).size();
   }
   bodySize += items.empty() ? 0 : items.size() - 1;  // the commas between items
   std::string framed;
@@ -86,10 +95,17 @@ std::string senderRequest(const std::vector<Item>& items) {
     fields[3 * i + 1].appendTo(framed);
     framed += R"(,"value":)";
     fields[3 * i + 2].appendTo(framed);
+    if (items[i].clock) framed += clockText(*items[i].clock);
     framed += '}';
   }
   framed += kRequestEnd;
   return framed;
+}
+
+ValueClock clockNow() {
+  timespec now{};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) failSystem("clock_gettime", errno);
+  return {static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
 }
 
 Item makeItem(std::string host, std::string key, MetricValue value) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "e2e.hpp"
@@ -122,6 +123,103 @@ TEST(Delivery, CollectionSendsOneAgePerHostUnderTheKeysTheServerMade) {
     EXPECT_GE(age, before - 1700000000.5 - 0.001);
     EXPECT_LE(age, after - 1700000000.5 + 0.001);
   }
+}
+
+// With BACKUP_MONITOR_BATCH=N every report sends its values in requests of up to N, in report
+// order, each value with the clock and nanoseconds of the moment the report took it.
+TEST(Delivery, BatchedReportsSendUpToNValuesPerRequestEachWithItsClock) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  for (const char* host : {"a", "b", "c", "d", "e"}) {
+    makeFile(dir + "/2024-03-05.cfg." + host, 1700000000);
+  }
+  FakeZabbix server(53, alwaysSuccess());
+  RunOptions options;
+  options.env = {{"BACKUP_MONITOR_BATCH", "2"}};
+  const struct {
+    const char* mode;
+    const char* out;
+    std::vector<std::vector<std::string>> keys;  // of each request
+  } cases[] = {
+      {"descobertaBackups", "OK\n", {{"descobertaBackups"}}},
+      {"coletarData",
+       "",
+       {{"ultimaModificacao[A]", "ultimaModificacao[B]"},
+        {"ultimaModificacao[C]", "ultimaModificacao[D]"},
+        {"ultimaModificacao[E]"}}},
+      {"coletarSaude",
+       "",
+       {{"saudeBackup[A]", "saudeBackup[B]"},
+        {"saudeBackup[C]", "saudeBackup[D]"},
+        {"saudeBackup[E]"}}},
+  };
+  std::size_t seen = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const auto before = static_cast<long long>(wallClock());
+    EXPECT_EQ(describe(runAgent({c.mode, dir, "127.0.0.53", "backups"}, options)),
+              expected(0, c.out));
+    const auto after = static_cast<long long>(wallClock());
+    const std::vector<std::string> requests = server.requests();
+    ASSERT_EQ(requests.size(), seen + c.keys.size());
+    for (std::size_t r = 0; r < c.keys.size(); ++r) {
+      const auto request = nlohmann::json::parse(FakeZabbix::body(requests[seen + r]));
+      EXPECT_EQ(request.size(), 2u);  // the request and its data: no clock of its own
+      ASSERT_EQ(request["data"].size(), c.keys[r].size());
+      for (std::size_t v = 0; v < c.keys[r].size(); ++v) {
+        const auto& value = request["data"][v];
+        EXPECT_EQ(value["host"], "backups");
+        EXPECT_EQ(value["key"], c.keys[r][v]);
+        EXPECT_GE(value["clock"].get<long long>(), before);
+        EXPECT_LE(value["clock"].get<long long>(), after);
+        EXPECT_GE(value["ns"].get<long long>(), 0);
+        EXPECT_LE(value["ns"].get<long long>(), 999999999);
+      }
+    }
+    seen = requests.size();
+  }
+}
+
+// A request whose reply counts refused values is said once, naming the server, the host and the
+// request's first and last keys, and never sent again: Zabbix would store its values twice.
+TEST(Delivery, ABatchWithRefusedValuesIsSaidOnceAndNotSentAgain) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  for (const char* host : {"c", "a", "b"}) makeFile(dir + "/2024-03-05.cfg." + host, 1700000000);
+  const std::string info = "processed: 1; failed: 2; total: 3; seconds spent: 0.000040";
+  FakeZabbix server(54, [&](int, const std::string&) {
+    return FakeZabbix::Answer{
+        FakeZabbix::frame(R"({"response":"success","info":")" + info + R"("})")};
+  });
+  RunOptions options;
+  options.env = {{"BACKUP_MONITOR_BATCH", "10000"}};
+  EXPECT_EQ(describe(runAgent({"coletarData", dir, "127.0.0.54", "backups"}, options)),
+            expected(0,
+                     "Zabbix recusou 2 de 3 valores: 127.0.0.54 - host 'backups', itens "
+                     "'ultimaModificacao[A]' a 'ultimaModificacao[C]': " +
+                         info + "\n"));
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// Anything but a whole number from 1 to 10000 ends the run before anything is sent.
+TEST(Delivery, ABatchSizeThatCannotBeReadEndsTheRunBeforeAnySend) {
+  TempDir tmp;
+  makeFile(tmp / "router1", 1700000000);
+  FakeZabbix server(55, alwaysSuccess());
+  for (const std::string size : {"0", "10001", "99999999999", "", "abc", "1.5", " 5", "-1", "5x"}) {
+    SCOPED_TRACE(size);
+    RunOptions options;
+    options.env = {{"BACKUP_MONITOR_BATCH", size}};
+    EXPECT_EQ(describe(runAgent({"coletarData", tmp.path(), "127.0.0.55", "backups"}, options)),
+              expected(1, "",
+                       failureReport("ConfiguracaoInvalida",
+                                     "BACKUP_MONITOR_BATCH: valor '" + size +
+                                         "' inválido; use um número inteiro de 1 a 10000",
+                                     "readBatchSize", "src/zabbix/delivery.cpp")));
+  }
+  EXPECT_TRUE(server.requests().empty());
 }
 
 // Each backup's content goes to "saudeBackup[HOST]", keyed as the ages are, as one line of JSON

@@ -242,6 +242,83 @@ TEST(SendZabbix, TheSystemLogKeepsTwentyDetailLinesAndCountsTheRest) {
   }
 }
 
+// Batched, a request is one send: its five attempts and retry lines whatever goes wrong (a closed
+// port, a reply that never comes), one line for what the server did not take, and the values'
+// fate counted one by one in the summary.
+TEST(SendZabbix, ABatchIsOneSendWithAttemptsOfItsOwn) {
+  using Answer = FakeZabbix::Answer;
+  const auto info = [](const std::string& text) {
+    return Answer{FakeZabbix::frame(R"({"response":"success","info":")" + text + R"("})")};
+  };
+  const struct {
+    const char* name;
+    std::function<Answer(int)> server;  // none: nothing listens
+    std::string out;
+    std::size_t requests;
+    std::string summary;
+  } cases[] = {
+      {"taken", [&](int) { return FakeZabbix::success(); }, "", 2,
+       "<14>: 3 entregues, 0 recusados, 0 não entregues"},
+      {"closed port", nullptr, retryLines("127.0.0.71") + retryLines("127.0.0.71"), 0,
+       "<12>: 0 entregues, 0 recusados, 3 não entregues"},
+      {"no reply", [](int) { return FakeZabbix::silent(); },
+       retryLines("127.0.0.71") + retryLines("127.0.0.71"), 10,
+       "<12>: 0 entregues, 0 recusados, 3 não entregues"},
+      {"taken at the third attempt",
+       [](int connection) {
+         return connection < 2 ? FakeZabbix::closeAtOnce() : FakeZabbix::success();
+       },
+       retryLine("127.0.0.71", 1) + retryLine("127.0.0.71", 2), 4,
+       "<14>: 3 entregues, 0 recusados, 0 não entregues"},
+      {"no count", [&](int) { return info("tudo certo"); },
+       "Zabbix não confirmou 2 valores: 127.0.0.71 - host 'HOST', itens 'k1' a 'k2': tudo certo\n"
+       "Zabbix recusou o valor: 127.0.0.71 - host 'HOST', item 'k3': tudo certo\n",
+       2, "<12>: 0 entregues, 3 recusados, 0 não entregues"},
+      {"more refused than sent", [&](int) { return info("processed: 0; failed: 9; total: 9"); },
+       "Zabbix recusou 9 de 2 valores: 127.0.0.71 - host 'HOST', itens 'k1' a 'k2': processed: "
+       "0; failed: 9; total: 9\n"
+       "Zabbix recusou o valor: 127.0.0.71 - host 'HOST', item 'k3': processed: 0; failed: 9; "
+       "total: 9\n",
+       2, "<12>: 0 entregues, 3 recusados, 0 não entregues"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<FakeZabbix> server;
+    if (c.server) {
+      server = std::make_unique<FakeZabbix>(
+          71, [&](int connection, const std::string&) { return c.server(connection); });
+    }
+    test::LogSocket socket;
+    Recorded r;
+    {
+      test::CapturedStdout out;
+      SystemLog log(socket.path());
+      DeliveryOptions options;
+      options.pause = [&](std::chrono::seconds s) { r.pauses.push_back(int(s.count())); };
+      options.timeouts = {std::chrono::milliseconds(2000), std::chrono::milliseconds(300)};
+      options.batch = 2;
+      {
+        Delivery delivery(log, "", options);
+        for (const char* key : {"k1", "k2", "k3"}) {
+          delivery.send_zabbix("127.0.0.71", "HOST", key, std::string("v"));
+        }
+        delivery.flush();
+      }
+      r.out = out.text();
+    }
+    EXPECT_EQ(r.out, c.out);
+    std::size_t retries = 0;
+    for (std::size_t at = 0; (at = c.out.find("Falha no envio", at)) != std::string::npos; ++at) {
+      ++retries;
+    }
+    EXPECT_EQ(r.pauses.size(), retries);
+    EXPECT_EQ(server ? server->requests().size() : 0u, c.requests);
+    const std::vector<std::string> lines = socket.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), c.summary);
+  }
+}
+
 TEST(SendZabbix, EachServerOfAListGetsTheValueWithAttemptsOfItsOwn) {
   FakeZabbix first(26, [](int, const std::string&) { return FakeZabbix::success(); });
   FakeZabbix second(
