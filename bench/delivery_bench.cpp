@@ -1,9 +1,13 @@
 // The sender client's own cost: sends to a local server that answers at once, against a bare
 // connect/send/receive loop that moves the same bytes, measured in alternating rounds; then the
 // same sends over TLS with a PSK and with certificates, each connection a full handshake.
+// Then distance: a run's delivery of 1,000 values through a relay that adds a round trip to each
+// connection and half of one to each chunk either way (as a remote site's link would; netem is
+// not at hand), batched, against the floor of as many bare requests through the same relay.
 //   delivery_bench [SENDS]
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -28,7 +32,9 @@
 #include <vector>
 
 #include "base/fd.hpp"
+#include "base/system_log.hpp"
 #include "support/fake_zabbix.hpp"
+#include "zabbix/delivery.hpp"
 #include "zabbix/protocol.hpp"
 #include "zabbix/sender.hpp"
 #include "zabbix/tls.hpp"
@@ -203,6 +209,145 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// A relay from its own port to the server's that delays what crosses it: a round trip before a
+// connection is taken on (the TCP handshake's), and half of one before each chunk either way.
+class DistanceRelay {
+ public:
+  DistanceRelay(int port, int serverPort, std::chrono::milliseconds roundTrip)
+      : listener_(listenOn(port)), serverPort_(serverPort), roundTrip_(roundTrip) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~DistanceRelay() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void run() {
+    std::vector<std::thread> connections;
+    while (!stop_) {
+      pollfd p{listener_.get(), POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      bm::Fd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+      if (client.get() < 0) continue;
+      connections.emplace_back([this, c = std::move(client)]() mutable { carry(std::move(c)); });
+    }
+    for (std::thread& t : connections) t.join();
+  }
+
+  void carry(bm::Fd client) {
+    std::this_thread::sleep_for(roundTrip_);
+    const sockaddr_in a = serverAddress(serverPort_);
+    const bm::Fd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(server.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) return;
+    std::thread back([&] { forward(server.get(), client.get()); });
+    forward(client.get(), server.get());
+    back.join();
+  }
+
+  // Each chunk leaves half a round trip after it arrived; the end of one side ends the other.
+  void forward(int from, int to) const {
+    std::vector<char> chunk(1 << 20);
+    for (;;) {
+      const ssize_t n = ::recv(from, chunk.data(), chunk.size(), 0);
+      if (n <= 0) break;
+      std::this_thread::sleep_for(roundTrip_ / 2);
+      if (::send(to, chunk.data(), static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+    }
+    ::shutdown(to, SHUT_WR);
+  }
+
+  bm::Fd listener_;
+  int serverPort_;
+  std::chrono::milliseconds roundTrip_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+unsigned int clientPsk(SSL*, const char*, char* identity, unsigned int, unsigned char* psk,
+                       unsigned int) {
+  std::strcpy(identity, "bench");
+  std::memset(psk, 0xaa, 32);
+  return 32;
+}
+
+// The floor at a distance: one bare request of this many values (connection, handshake,
+// request, reply), in TLS when given a context.
+void bareRequest(int port, const std::string& request, SSL_CTX* tls) {
+  const sockaddr_in a = serverAddress(port);
+  const bm::Fd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int fd = socket.get();
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    throw std::runtime_error("connect");
+  }
+  const int noDelay = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+  char header[13];
+  if (tls == nullptr) {
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    if (!readExactly(fd, header, 13)) throw std::runtime_error("reply");
+    return;
+  }
+  const std::unique_ptr<SSL, decltype(&SSL_free)> session(SSL_new(tls), &SSL_free);
+  SSL_set_fd(session.get(), fd);
+  if (SSL_connect(session.get()) != 1) throw std::runtime_error("handshake");
+  SSL_write(session.get(), request.data(), static_cast<int>(request.size()));
+  if (!readExactly(session.get(), header, 13)) throw std::runtime_error("reply");
+}
+
+// A run's delivery of values ages in requests of batch (0: one value per request).
+double deliverySeconds(int port, int values, std::size_t batch, const bm::TlsContext* tls) {
+  bm::SystemLog quiet("");
+  bm::DeliveryOptions options;
+  options.tls = tls;
+  options.batch = batch;
+  bm::Delivery delivery(quiet, "bench", options);
+  const std::string server = std::string(kAddress) + ":" + std::to_string(port);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < values; ++i) {
+    delivery.send_zabbix(server, "backups", "ultimaModificacao[SW" + std::to_string(i) + "]",
+                         86400.5 + i);
+  }
+  delivery.flush();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void measureDistance(const bm::TlsContext& pskClient) {
+  constexpr std::chrono::milliseconds kRoundTrip{100};
+  constexpr int kValues = 1000;
+  constexpr std::size_t kBatch = 250;
+  constexpr int kUnbatched = 6;  // values sent one per request, to extrapolate today's cost
+  const DistanceRelay plainRelay(10062, 10052, kRoundTrip);
+  const DistanceRelay pskRelay(10063, 10053, kRoundTrip);
+  const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> bareTls(SSL_CTX_new(TLS_client_method()),
+                                                                  &SSL_CTX_free);
+  SSL_CTX_set_cipher_list(bareTls.get(), "PSK");
+  SSL_CTX_set_psk_client_callback(bareTls.get(), &clientPsk);
+  std::vector<bm::Item> items;
+  for (std::size_t i = 0; i < kBatch; ++i) {
+    items.emplace_back("backups", "ultimaModificacao[SW" + std::to_string(i) + "]", "86400.5",
+                       bm::clockNow());
+  }
+  const std::string request = bm::senderRequest(items);
+  const int requests = static_cast<int>((kValues + kBatch - 1) / kBatch);
+  const double plainFloor = secondsFor(requests, [&] { bareRequest(10062, request, nullptr); });
+  const double plain = deliverySeconds(10062, kValues, kBatch, nullptr);
+  const double plainOne = deliverySeconds(10062, kUnbatched, 0, nullptr) / kUnbatched;
+  const double pskFloor = secondsFor(requests, [&] { bareRequest(10063, request, bareTls.get()); });
+  const double psk = deliverySeconds(10063, kValues, kBatch, &pskClient);
+  const double pskOne = deliverySeconds(10063, kUnbatched, 0, &pskClient) / kUnbatched;
+  std::printf("\ndistance: %d values, round trip %lld ms, requests of %zu\n", kValues,
+              static_cast<long long>(kRoundTrip.count()), kBatch);
+  std::printf("  plain: batched %6.2f s, floor (%d bare requests) %6.2f s, ratio %5.2f\n", plain,
+              requests, plainFloor, plain / plainFloor);
+  std::printf("         one value per request: %6.1f s for %d values (%.3f s each)\n",
+              plainOne * kValues, kValues, plainOne);
+  std::printf("  PSK:   batched %6.2f s, floor (%d bare requests) %6.2f s, ratio %5.2f\n", psk,
+              requests, pskFloor, psk / pskFloor);
+  std::printf("         one value per request: %6.1f s for %d values (%.3f s each)\n",
+              pskOne * kValues, kValues, pskOne);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -268,5 +413,13 @@ int main(int argc, char** argv) {
   std::printf("ratio client / bare:            %8.3f\n", c / b);
   std::printf("ratio PSK / plain client:       %8.3f\n", p / c);
   std::printf("ratio certificates / plain:     %8.3f\n", t / c);
+
+  std::thread distantServers[] = {
+      std::thread(serve, listeners[0].get(), std::cref(stop), nullptr),
+      std::thread(serve, listeners[1].get(), std::cref(stop), pskContext.get())};
+  stop = false;
+  measureDistance(pskClient);
+  stop = true;
+  for (std::thread& server : distantServers) server.join();
   return 0;
 }

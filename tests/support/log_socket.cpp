@@ -57,10 +57,19 @@ void LogSocket::read() {
     if (n <= 0) continue;
     std::smatch parts;
     const std::string datagram(buffer, static_cast<std::size_t>(n));
+    // Appended piece by piece: GCC 12 misreads a chain of + on a temporary as overlapping copies.
+    std::string line;
+    if (std::regex_match(datagram, parts, head)) {
+      line += '<';
+      line += parts[1].str();
+      line += '>';
+      line += parts[2].str();
+    } else {
+      line = "unreadable: ";
+      line += datagram;
+    }
     const std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(std::regex_match(datagram, parts, head)
-                         ? "<" + parts[1].str() + ">" + parts[2].str()
-                         : "unreadable: " + datagram);
+    lines_.push_back(std::move(line));
   }
 }
 
