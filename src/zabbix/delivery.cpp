@@ -98,8 +98,9 @@ const TlsContext* Delivery::tls() {
 
 std::size_t Delivery::batchSize() {
   if (!batch_) {
+    // An empty variable is an unset one, as with Zabbix's own.
     const char* text = options_.batch > 0 ? nullptr : std::getenv("BACKUP_MONITOR_BATCH");
-    batch_ = text != nullptr ? readBatchSize(text) : options_.batch;
+    batch_ = text != nullptr && *text != '\0' ? readBatchSize(text) : options_.batch;
   }
   return *batch_;
 }
