@@ -34,3 +34,9 @@ spent=$((($(date +%s%N) - start) / 1000000))
 [ -z "$out" ] || fail "collection through the proxy printed: $out"
 wait_for "values the proxy forwarded" "$ages" 3
 echo "proxy: 3 values in $spent ms"
+
+# Batched, two requests: the proxy takes each value with its own clock.
+out=$(BACKUP_MONITOR_BATCH=2 "$agent" coletarData "$dir" 127.0.0.1:10053 backups)
+[ -z "$out" ] || fail "batched collection through the proxy printed: $out"
+wait_for "batched values the proxy forwarded" "$ages" 6
+echo "proxy: 3 more values in requests of 2"

@@ -30,7 +30,7 @@ owner_name=proxy-a
 [ "${owner%:*}" = 127.0.0.1 ] || owner_name=proxy-b
 wait_proxy_items "$owner_name" "${owner%:*}" 12
 # $other behind a forwarder on 127.0.0.3:10053 that logs each connection it accepts.
-timeout 60 socat -d -d TCP-LISTEN:10053,bind=127.0.0.3,fork,reuseaddr "TCP:$other" \
+timeout 120 socat -d -d TCP-LISTEN:10053,bind=127.0.0.3,fork,reuseaddr "TCP:$other" \
   2>"$tmp/forwarder.log" &
 listening() { grep -q "listening on" "$tmp/forwarder.log"; }
 wait_until 10 "" listening 2>/dev/null || fail "the forwarder does not listen"
@@ -40,3 +40,11 @@ wait_for "ages redirected from $other to $owner" "$ages" 3
 connections=$(grep -c "accepting connection" "$tmp/forwarder.log" || true)
 [ "$connections" = 1 ] || fail "$other was asked $connections times for 3 values, not once"
 echo "the server and $other redirected to $owner; every value delivered, $other asked once"
+
+# Batched: one request of the three values, redirected once as a whole.
+out=$(BACKUP_MONITOR_BATCH=3 "$agent" coletarData "$dir" 127.0.0.3:10053 backups)
+[ -z "$out" ] || fail "batched collection sent to $other printed: $out"
+wait_for "batched ages redirected from $other to $owner" "$ages" 6
+connections=$(grep -c "accepting connection" "$tmp/forwarder.log" || true)
+[ "$connections" = 2 ] || fail "$other was asked $((connections - 1)) times for one request, not once"
+echo "a request of 3 values redirected once from $other to $owner"
