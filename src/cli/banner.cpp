@@ -20,7 +20,9 @@ std::string versionLine(std::string_view programPath) {
 }
 
 void get_version() {
-  console::line(" Copyright (c) 2026 os autores do backup-monitor. Todos os direitos reservados.");
+  console::line(
+      " Copyright (c) 2026 os autores do backup-monitor. Licenciado sob a Licença Apache, "
+      "Versão 2.0.");
   const auto& arguments = argumentList();
   console::line(versionLine(arguments.empty() ? "" : arguments[0]));
   console::endProcess(0);

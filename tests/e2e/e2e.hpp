@@ -11,7 +11,8 @@ namespace bm::test {
 
 inline constexpr const char* kBinary = BACKUP_MONITOR;
 inline constexpr const char* kNotice =
-    " Copyright (c) 2026 os autores do backup-monitor. Todos os direitos reservados.\n";
+    " Copyright (c) 2026 os autores do backup-monitor. Licenciado sob a Licença Apache, Versão "
+    "2.0.\n";
 inline const std::string kDebugHeader =
     std::string("Modo DEBUG ativado:\n\x1b[0;32m\nVersão do script: ") + VERSION + "\x1b[0;0m\n";
 
