@@ -264,9 +264,11 @@ class DistanceRelay {
   std::thread thread_;
 };
 
-unsigned int clientPsk(SSL*, const char*, char* identity, unsigned int, unsigned char* psk,
-                       unsigned int) {
-  std::strcpy(identity, "bench");
+unsigned int clientPsk(SSL*, const char*, char* identity, unsigned int maxIdentity,
+                       unsigned char* psk, unsigned int) {
+  constexpr char kIdentity[] = "bench";
+  if (maxIdentity < sizeof kIdentity) return 0;
+  std::memcpy(identity, kIdentity, sizeof kIdentity);
   std::memset(psk, 0xaa, 32);
   return 32;
 }
@@ -418,8 +420,14 @@ int main(int argc, char** argv) {
       std::thread(serve, listeners[0].get(), std::cref(stop), nullptr),
       std::thread(serve, listeners[1].get(), std::cref(stop), pskContext.get())};
   stop = false;
-  measureDistance(pskClient);
+  int status = 0;
+  try {
+    measureDistance(pskClient);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "distance: %s\n", e.what());
+    status = 1;
+  }
   stop = true;
   for (std::thread& server : distantServers) server.join();
-  return 0;
+  return status;
 }
