@@ -1,5 +1,6 @@
 // The sender request written in one pass is, byte for byte, what the JSON library writes for the
-// same items, whatever bytes the host, key and value hold; and it is measured exactly.
+// same items, whatever bytes the host, key and value hold, with or without each value's clock;
+// and it is measured exactly.
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -13,7 +14,12 @@ namespace {
 std::string libraryRequest(const std::vector<bm::Item>& items) {
   nlohmann::ordered_json data = nlohmann::ordered_json::array();
   for (const bm::Item& item : items) {
-    data.push_back({{"host", item.host}, {"key", item.key}, {"value", item.value}});
+    nlohmann::ordered_json value = {{"host", item.host}, {"key", item.key}, {"value", item.value}};
+    if (item.clock) {
+      value["clock"] = item.clock->seconds;
+      value["ns"] = item.clock->nanoseconds;
+    }
+    data.push_back(std::move(value));
   }
   const nlohmann::ordered_json request = {{"request", "sender data"}, {"data", std::move(data)}};
   const std::string body = request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -39,6 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i + 2 < fields.size() || (i == 0 && items.empty()); i += 3) {
     fields.resize(std::max(fields.size(), i + 3));
     items.push_back({fields[i], fields[i + 1], fields[i + 2]});
+    // Values whose key is of odd length carry a clock made of the fields' sizes.
+    if (fields[i + 1].size() % 2 == 1) {
+      const auto seconds = static_cast<std::int64_t>(fields[i].size()) * 1000003 - 7;
+      const auto nanoseconds =
+          static_cast<std::int32_t>(fields[i + 2].size() * 999983 % 1000000000);
+      items.back().clock = bm::ValueClock{seconds, nanoseconds};
+    }
   }
   const std::string request = bm::senderRequest(items);
   FUZZ_CHECK(request == libraryRequest(items));
