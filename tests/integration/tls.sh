@@ -95,4 +95,7 @@ refused "an agent certificate the server does not trust" "${with_cert[@]}" \
 out=$(env "${with_cert[@]}" "$agent" coletarData "$dir" 127.0.0.1 backups)
 [ -z "$out" ] || fail "collection after the refusals printed: $out"
 wait_for "ages delivered after the refusals" "$history" 9
-echo "PSK and certificates: every value delivered, every refusal a failed attempt"
+out=$(env "${with_cert[@]}" BACKUP_MONITOR_BATCH=2 "$agent" coletarData "$dir" 127.0.0.1 backups)
+[ -z "$out" ] || fail "batched collection with certificates printed: $out"
+wait_for "ages delivered in requests of 2 with certificates" "$history" 12
+echo "PSK and certificates: every value delivered, batched too, every refusal a failed attempt"
