@@ -32,6 +32,8 @@ wait_for "discovered health" "SELECT count(*) FROM items WHERE flags = 4 AND key
 # A relay on 127.0.0.4:10052 that writes what the agent sends to a file.
 timeout 120 socat -d -d -r "$tmp/requests" TCP-LISTEN:10052,bind=127.0.0.4,fork,reuseaddr \
   TCP:127.0.0.1:10052 2>"$tmp/relay.log" &
+relay=$!
+trap 'kill "$relay" 2>/dev/null || true; rm -rf "$tmp"; "$sandbox" stop' EXIT
 listening() { grep -q "listening on" "$tmp/relay.log"; }
 wait_until 10 "" listening 2>/dev/null || fail "the relay does not listen"
 
@@ -49,8 +51,8 @@ sent() {
   size=$(stat -c %s "$tmp/requests")
   while [ "$at" -lt "$size" ]; do
     length=$(od -An -tu4 -j $((at + 5)) -N4 "$tmp/requests" | tr -d ' ')
-    tail -c +$((at + 14)) "$tmp/requests" | head -c "$length" |
-      jq -r '.data[] | "\(.key)|\(.clock)|\(.ns)"'
+    dd if="$tmp/requests" iflag=skip_bytes,count_bytes skip=$((at + 13)) count="$length" \
+      status=none | jq -r '.data[] | "\(.key)|\(.clock)|\(.ns)"'
     at=$((at + 13 + length))
   done
 }
