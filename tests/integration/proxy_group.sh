@@ -32,6 +32,8 @@ wait_proxy_items "$owner_name" "${owner%:*}" 12
 # $other behind a forwarder on 127.0.0.3:10053 that logs each connection it accepts.
 timeout 120 socat -d -d TCP-LISTEN:10053,bind=127.0.0.3,fork,reuseaddr "TCP:$other" \
   2>"$tmp/forwarder.log" &
+forwarder=$!
+trap 'kill "$forwarder" 2>/dev/null || true; rm -rf "$tmp"; "$sandbox" stop' EXIT
 listening() { grep -q "listening on" "$tmp/forwarder.log"; }
 wait_until 10 "" listening 2>/dev/null || fail "the forwarder does not listen"
 out=$("$agent" coletarData "$dir" 127.0.0.3:10053 backups)
