@@ -84,4 +84,15 @@ int hexDigitValue(char c) {
   return -1;
 }
 
+std::optional<int> decimalInRange(std::string_view text, int least, int most) {
+  if (text.empty() || text.size() > std::to_string(most).size()) return std::nullopt;
+  long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < least || value > most) return std::nullopt;
+  return static_cast<int>(value);
+}
+
 }  // namespace bm

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace bm {
 
@@ -16,5 +18,9 @@ std::size_t writeNumberText(double value, char* out);
 
 // The value of one hexadecimal digit, either case; -1 for any other character.
 int hexDigitValue(char c);
+
+// A whole number from least to most written in decimal digits only, no more of them than most
+// has: no sign, no blank, nothing after. Nothing for any other text.
+std::optional<int> decimalInRange(std::string_view text, int least, int most);
 
 }  // namespace bm

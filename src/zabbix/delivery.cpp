@@ -9,6 +9,7 @@
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
+#include "base/number_text.hpp"
 #include "zabbix/tls.hpp"
 
 namespace bm {
@@ -18,7 +19,7 @@ constexpr int kAttempts = 5;
 constexpr std::chrono::seconds kPause{5};
 
 // The most values one request may carry, as BACKUP_MONITOR_BATCH says.
-constexpr std::size_t kMaxBatch = 10000;
+constexpr int kMaxBatch = 10000;
 
 // "servidor S, host 'H', item 'K'", or for a request of several values "servidor S, host 'H',
 // itens 'K1' a 'Kn' (N valores)": what a system log line is about.
@@ -63,18 +64,13 @@ std::optional<std::size_t> refusedCount(std::string_view info) {
 
 // A whole number from 1 to kMaxBatch, digits only.
 std::size_t readBatchSize(const char* text) {
-  const std::string_view digits(text);
-  std::size_t size = 0;
-  const bool number = !digits.empty() && digits.size() <= 5 &&
-                      digits.find_first_not_of("0123456789") == std::string_view::npos &&
-                      (size = static_cast<std::size_t>(std::stoul(std::string(digits)))) >= 1 &&
-                      size <= kMaxBatch;
-  if (!number) {
-    throw Failure(FailureKind::Configuration, "BACKUP_MONITOR_BATCH: valor " + quotedText(digits) +
+  const std::optional<int> size = decimalInRange(text, 1, kMaxBatch);
+  if (!size) {
+    throw Failure(FailureKind::Configuration, "BACKUP_MONITOR_BATCH: valor " + quotedText(text) +
                                                   " inválido; use um número inteiro de 1 a " +
                                                   std::to_string(kMaxBatch));
   }
-  return size;
+  return static_cast<std::size_t>(*size);
 }
 
 }  // namespace

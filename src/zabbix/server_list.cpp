@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "base/number_text.hpp"
+
 namespace bm {
 namespace {
 
@@ -17,16 +19,7 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 }
 
 // 1 to 65535 in decimal digits only: no sign, no blank, nothing after.
-std::optional<int> parsePort(std::string_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  int port = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    port = port * 10 + (c - '0');
-  }
-  if (port < 1 || port > 65535) return std::nullopt;
-  return port;
-}
+std::optional<int> parsePort(std::string_view text) { return decimalInRange(text, 1, 65535); }
 
 // [IPv6] or [IPv6]:port. Brackets hold an IPv6 address, so at least one colon.
 std::optional<Endpoint> parseBracketed(std::string_view text, int defaultPort) {
