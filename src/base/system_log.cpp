@@ -83,7 +83,7 @@ void SystemLog::send(const std::string& line) {
     if ((errno != EAGAIN && errno != EWOULDBLOCK) || waitLeft_.count() <= 0) return;
     const auto start = Clock::now();
     pollfd p{socket_.get(), POLLOUT, 0};
-    const int ready = ::poll(&p, 1, Deadline::after(waitLeft_).pollMilliseconds());
+    const int ready = ::poll(&p, 1, static_cast<int>(waitLeft_.count()));
     waitLeft_ -= std::chrono::ceil<std::chrono::milliseconds>(Clock::now() - start);
     if (ready == 0) waitLeft_ = std::chrono::milliseconds(0);
     if (ready < 0 && errno != EINTR) return;
