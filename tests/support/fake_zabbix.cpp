@@ -1,7 +1,6 @@
 #include "support/fake_zabbix.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -65,16 +64,11 @@ void writeAll(int fd, std::string_view bytes) {
 
 FakeZabbix::FakeZabbix(const std::string& address, Script script, int port)
     : script_(std::move(script)), listener_(listenOn(address, port)) {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-  stopRead_.reset(ends[0]);
-  stopWrite_.reset(ends[1]);
   thread_ = std::thread([this] { serve(); });
 }
 
 FakeZabbix::~FakeZabbix() {
-  // A full pipe is as good as a written byte: the thread sees it readable either way.
-  [[maybe_unused]] const ssize_t written = ::write(stopWrite_.get(), "x", 1);
+  stop_.ask();
   thread_.join();
 }
 
@@ -110,7 +104,7 @@ FakeZabbix::Answer FakeZabbix::failed() {
 std::string FakeZabbix::readRequest(int fd) {
   std::string bytes;
   std::size_t wanted = 13;
-  while (bytes.size() < wanted && waitReadable(fd, stopRead_.get(), 5000)) {
+  while (bytes.size() < wanted && waitReadable(fd, stop_.fd(), 5000)) {
     char buffer[65536];
     const ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, wanted - bytes.size()), 0);
     if (n <= 0) break;
@@ -126,7 +120,7 @@ std::string FakeZabbix::readRequest(int fd) {
 
 std::string FakeZabbix::readWhatArrives(int fd) {
   char buffer[65536];
-  if (!waitReadable(fd, stopRead_.get(), 5000)) return "";
+  if (!waitReadable(fd, stop_.fd(), 5000)) return "";
   const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
   return std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
 }
@@ -134,7 +128,7 @@ std::string FakeZabbix::readWhatArrives(int fd) {
 // Waits for the client to close without reading what it sends.
 void FakeZabbix::holdUnread(int fd) {
   for (;;) {
-    pollfd p[2] = {{fd, POLLRDHUP, 0}, {stopRead_.get(), POLLIN, 0}};
+    pollfd p[2] = {{fd, POLLRDHUP, 0}, {stop_.fd(), POLLIN, 0}};
     if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
     if (p[1].revents != 0 || (p[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
   }
@@ -142,12 +136,12 @@ void FakeZabbix::holdUnread(int fd) {
 
 void FakeZabbix::holdUntilClosed(int fd) {
   char buffer[4096];
-  while (waitReadable(fd, stopRead_.get()) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
+  while (waitReadable(fd, stop_.fd()) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
   }
 }
 
 void FakeZabbix::serve() {
-  for (int connection = 0; waitReadable(listener_.get(), stopRead_.get()); ++connection) {
+  for (int connection = 0; waitReadable(listener_.get(), stop_.fd()); ++connection) {
     Fd accepted(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     const int fd = accepted.get();
     if (fd < 0) continue;
@@ -173,7 +167,7 @@ void FakeZabbix::answer(int fd, const Answer& reply) {
   } else {
     for (char c : reply.bytes) {
       // Stops early once the client has gone or the test ends.
-      if (waitReadable(fd, stopRead_.get(), static_cast<int>(reply.trickle.count()))) break;
+      if (waitReadable(fd, stop_.fd(), static_cast<int>(reply.trickle.count()))) break;
       writeAll(fd, std::string_view(&c, 1));
     }
   }

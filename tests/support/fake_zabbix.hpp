@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/fd.hpp"
+#include "support/stop_signal.hpp"
 
 namespace bm::test {
 
@@ -66,8 +67,7 @@ class FakeZabbix {
 
   Script script_;
   Fd listener_;
-  Fd stopRead_;  // readable once the destructor asks the thread to end
-  Fd stopWrite_;
+  StopSignal stop_;  // asked by the destructor
   mutable std::mutex mutex_;
   mutable std::condition_variable served_;
   std::vector<std::string> requests_;

@@ -1,6 +1,5 @@
 #include "support/log_socket.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -18,14 +17,10 @@ LogSocket::LogSocket()
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-  int ends[2];
   if (socket_.get() < 0 ||
-      ::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::pipe2(ends, O_CLOEXEC) != 0) {
+      ::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     throw std::runtime_error(std::string("log socket: ") + std::strerror(errno));
   }
-  stopRead_.reset(ends[0]);
-  stopWrite_.reset(ends[1]);
   reader_ = std::thread([this] { read(); });
 }
 
@@ -33,7 +28,7 @@ LogSocket::~LogSocket() { stop(); }
 
 void LogSocket::stop() {
   if (!reader_.joinable()) return;
-  (void)::write(stopWrite_.get(), "x", 1);
+  stop_.ask();
   reader_.join();
 }
 
@@ -48,7 +43,7 @@ void LogSocket::read() {
   static const std::regex head(
       R"(<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d backup-monitor\[\d+\]: (.*))");
   for (bool stopping = false;;) {
-    pollfd p[2] = {{socket_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
+    pollfd p[2] = {{socket_.get(), POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
     if (::poll(p, stopping ? 1 : 2, stopping ? 0 : -1) <= 0 && stopping) return;
     if ((p[1].revents & POLLIN) != 0) stopping = true;
     if ((p[0].revents & POLLIN) == 0) continue;

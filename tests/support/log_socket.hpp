@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/fd.hpp"
+#include "support/stop_signal.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm::test {
@@ -32,8 +33,7 @@ class LogSocket {
   TempDir dir_;
   std::string path_;
   Fd socket_;
-  Fd stopRead_;
-  Fd stopWrite_;
+  StopSignal stop_;
   std::mutex mutex_;
   std::vector<std::string> lines_;
   std::thread reader_;

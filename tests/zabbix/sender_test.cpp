@@ -376,19 +376,24 @@ std::optional<std::string> withResolvConf(const std::string& resolvConf,
   return result;
 }
 
+// A UDP socket on address:53, bound for as long as this lives: nothing where that cannot be made.
+Fd boundNameServerSocket(const std::string& address) {
+  Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  ::inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) socket.reset();
+  return socket;
+}
+
 // A name server that takes every question and never answers, with a resolv.conf that would wait
 // for it two and a half minutes: the lookup ends with the connection's time-out.
 TEST(ZabbixSender, ANameServerThatNeverAnswersCostsOneConnectTimeOut) {
   test::TempDir tmp;
   std::ofstream(tmp / "resolv.conf") << "nameserver 127.0.0.20\noptions timeout:30 attempts:5\n";
-  const Fd silent(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(53);
-  ::inet_pton(AF_INET, "127.0.0.20", &address.sin_addr);
-  if (::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    GTEST_SKIP() << "cannot bind 127.0.0.20:53: " << std::strerror(errno);
-  }
+  const Fd silent = boundNameServerSocket("127.0.0.20");
+  if (silent.get() < 0) GTEST_SKIP() << "cannot bind 127.0.0.20:53";
   const std::optional<std::string> message = withResolvConf(tmp / "resolv.conf", [] {
     const SenderTimeouts tight{std::chrono::milliseconds(300), std::chrono::milliseconds(300)};
     try {
@@ -404,17 +409,6 @@ TEST(ZabbixSender, ANameServerThatNeverAnswersCostsOneConnectTimeOut) {
   EXPECT_EQ(*message, "getaddrinfo zabbix.example.net: tempo esgotado");
 }
 
-// A UDP socket on address:53, bound for as long as this lives: nothing where that cannot be made.
-Fd boundNameServerSocket(const std::string& address) {
-  Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(53);
-  ::inet_pton(AF_INET, address.c_str(), &at.sin_addr);
-  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) socket.reset();
-  return socket;
-}
-
 // A name server on address:53 that answers each question for a name it knows with its address
 // (A or AAAA, by the address's family) and every other question with no address; questions that
 // come together (a lookup's A and AAAA) are answered together, after delay.
@@ -423,15 +417,11 @@ class FakeNameServer {
   FakeNameServer(const std::string& address, std::map<std::string, std::string> names,
                  std::chrono::milliseconds delay = {})
       : names_(std::move(names)), delay_(delay), socket_(boundNameServerSocket(address)) {
-    int ends[2];
-    if (socket_.get() < 0 || ::pipe2(ends, O_CLOEXEC) != 0) return;
-    stopRead_.reset(ends[0]);
-    stopWrite_.reset(ends[1]);
-    thread_ = std::thread([this] { serve(); });
+    if (socket_.get() >= 0) thread_ = std::thread([this] { serve(); });
   }
   ~FakeNameServer() {
     if (!thread_.joinable()) return;
-    (void)::write(stopWrite_.get(), "x", 1);
+    stop_.ask();
     thread_.join();
   }
   bool listening() const { return thread_.joinable(); }
@@ -439,7 +429,7 @@ class FakeNameServer {
  private:
   void serve() {
     for (;;) {
-      pollfd p[2] = {{socket_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
+      pollfd p[2] = {{socket_.get(), POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
       if (::poll(p, 2, -1) < 0 || p[1].revents != 0) return;
       std::this_thread::sleep_for(delay_);
       for (;;) {
@@ -492,8 +482,7 @@ class FakeNameServer {
   std::map<std::string, std::string> names_;
   std::chrono::milliseconds delay_;
   Fd socket_;
-  Fd stopRead_;
-  Fd stopWrite_;
+  test::StopSignal stop_;
   std::thread thread_;
 };
 
