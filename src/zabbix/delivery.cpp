@@ -40,7 +40,7 @@ void sleepThrough(std::chrono::seconds duration) {
 
 // How many values the server's "info" says it refused. Zabbix writes "processed: N; failed: M;
 // total: T; seconds spent: S", M counting the values it refused; a text of any other form counts
-// nothing, so it does not say that the values were taken either: nothing then.
+// nothing: nothing then.
 std::optional<std::size_t> refusedCount(std::string_view info) {
   const auto count = [&](std::string_view label) -> std::optional<std::string_view> {
     if (!info.starts_with(label)) return std::nullopt;
@@ -105,22 +105,31 @@ std::size_t Delivery::batchSize() {
 // does not exist yet, the host that accepts only encrypted connections are told apart by nobody
 // but the operator: no retry can mend them, and a retry would store twice the values that were
 // taken. Zabbix does not say which values of a request it refused.
-void Delivery::reportRefused(const std::string& shown, const Carried& carried,
-                             std::optional<std::size_t> refused, const std::string& info) {
-  const std::string what =
-      carried.values == 1 ? "Zabbix recusou o valor"
-      : refused           ? "Zabbix recusou " + std::to_string(*refused) + " de " +
-                      std::to_string(carried.values) + " valores"
-                : "Zabbix não confirmou " + std::to_string(carried.values) + " valores";
+void Delivery::reportRefused(const std::string& shown, const Carried& carried, std::size_t refused,
+                             const std::string& info) {
+  const std::string what = carried.values == 1
+                               ? "Zabbix recusou o valor"
+                               : "Zabbix recusou " + std::to_string(refused) + " de " +
+                                     std::to_string(carried.values) + " valores";
   std::string line = what + ": " + shown + " - host " + quotedText(carried.host);
   line += carried.values == 1
               ? ", item " + quotedText(carried.firstKey)
               : ", itens " + quotedText(carried.firstKey) + " a " + quotedText(carried.lastKey);
-  console::line(line + ": " + visibleText(info));
-  console::flush();
+  if (++counts_.refusalLines <= kRefusalLines) {
+    console::line(line + ": " + visibleText(info));
+    console::flush();
+  }
   log_.detail(SystemLog::Severity::Warning,
               what + ": " + valuesNamed(shown, carried) + ": " + info +
                   (carried.values == 1 ? "" : "; o servidor não diz quais"));
+}
+
+// The reply said success but counted nothing: the values count as taken, since the server did
+// not say otherwise, and nothing reaches the console.
+void Delivery::noteUncounted(const std::string& shown, const Carried& carried,
+                             const std::string& info) {
+  log_.detail(SystemLog::Severity::Notice, "Zabbix aceitou sem dizer quantos valores processou: " +
+                                               valuesNamed(shown, carried) + ": " + info);
 }
 
 void Delivery::pause() {
@@ -138,10 +147,11 @@ void Delivery::deliver(const ZabbixSender& zbx, const std::string& request, cons
     try {
       const std::string info = zbx.send(request);
       const std::optional<std::size_t> refused = refusedCount(info);
-      const std::size_t counted = refused ? std::min(*refused, carried.values) : carried.values;
+      if (!refused) noteUncounted(shown, carried, info);
+      const std::size_t counted = refused ? std::min(*refused, carried.values) : 0;
       counts_.refused += counted;
       counts_.delivered += carried.values - counted;
-      if (counted > 0) reportRefused(shown, carried, refused, info);
+      if (counted > 0) reportRefused(shown, carried, *refused, info);
       return;
     } catch (const Failure& failure) {
       why = failure.message();
@@ -179,14 +189,25 @@ void Delivery::send_zabbix(const std::string& zabbix_server, const std::string& 
   item.clock = clockNow();
   if (!pending_.empty() &&
       (zabbix_server != pendingServer_ || zabbix_host != pending_.front().host)) {
-    flush();
+    sendPending();
   }
   if (pending_.empty()) pendingServer_ = zabbix_server;
   pending_.push_back(std::move(item));
-  if (pending_.size() >= batch) flush();
+  if (pending_.size() >= batch) sendPending();
 }
 
 void Delivery::flush() {
+  sendPending();
+  if (counts_.refusalLines > kRefusalLines) {
+    console::line(
+        "Zabbix recusou " + std::to_string(counts_.refused) + " valores nesta execução; mais " +
+        std::to_string(counts_.refusalLines - kRefusalLines) + " linhas de recusa omitidas");
+    console::flush();
+    counts_.refusalLines = kRefusalLines;  // said once
+  }
+}
+
+void Delivery::sendPending() {
   if (pending_.empty()) return;
   std::vector<Item> items;
   items.swap(pending_);

@@ -44,7 +44,13 @@ class Delivery {
   void send_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                    const std::string& key, MetricValue value);
   // Sends the values still waiting; a report calls it once it has handed over its last value.
+  // Then, if more requests were refused than the console shows lines for, one line counts the
+  // values refused in all.
   void flush();
+
+  // Refusal lines a run prints on the console: a host name mistyped for a whole fleet must not
+  // mail one line per device every run.
+  static constexpr std::size_t kRefusalLines = 20;
 
   // What one request carries, for the lines that name it.
   struct Carried {
@@ -60,17 +66,21 @@ class Delivery {
     std::size_t delivered = 0;
     std::size_t refused = 0;
     std::size_t givenUp = 0;
+    std::size_t refusalLines = 0;  // refused requests, each worth a console line
   };
 
+  // A reply that says success without counting: taken, and said in the log only.
+  void noteUncounted(const std::string& shown, const Carried& carried, const std::string& info);
   // The encryption, loaded from the environment on the first send that needs it.
   const TlsContext* tls();
   // Values per request, read on the first send; 0 without batching.
   std::size_t batchSize();
+  void sendPending();
   void deliverNow(const std::string& zabbix_server, std::vector<Item> items);
   void deliver(const ZabbixSender& zbx, const std::string& request, const Carried& carried,
                const std::string& shown);
-  void reportRefused(const std::string& shown, const Carried& carried,
-                     std::optional<std::size_t> refused, const std::string& info);
+  void reportRefused(const std::string& shown, const Carried& carried, std::size_t refused,
+                     const std::string& info);
   void pause();
   // One line at the end of a run that delivered: values delivered, refused and given up, and how
   // many detail lines were left out.

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "support/capture.hpp"
 #include "support/fake_zabbix.hpp"
@@ -104,8 +106,8 @@ TEST(SendZabbix, RetryLineShowsTheServerAsTyped) {
 
 // "success" with values counted as failed: the server took the request and refused the value.
 // One line says so, naming the server, host, key and the server's words; no retry, no pause.
-// Counts in another form than Zabbix's say nothing was taken, and are said too; the server's
-// words are cut at 512 bytes, never inside a character.
+// A success without Zabbix's counts refuses nothing and prints nothing; the server's words are
+// cut at 512 bytes, never inside a character.
 TEST(SendZabbix, AValueTheServerRefusesIsReportedOnceWithoutRetry) {
   const std::string padded = "processed: 0; failed: 1; total: 1; " + std::string(476, 'x');
   const struct {
@@ -116,9 +118,9 @@ TEST(SendZabbix, AValueTheServerRefusesIsReportedOnceWithoutRetry) {
       {"refused", "processed: 0; failed: 1; total: 1; seconds spent: 0.000031",
        "processed: 0; failed: 1; total: 1; seconds spent: 0.000031"},
       {"taken, a zero written twice", "processed: 1; failed: 00; total: 1", ""},
-      {"failed counted later, not first", "processed: 0; failed: 0x; total: 1; failed: 1",
-       "processed: 0; failed: 0x; total: 1; failed: 1"},
-      {"no count at all", "tudo certo", "tudo certo"},
+      {"failed counted later, not first", "processed: 0; failed: 0x; total: 1; failed: 1", ""},
+      {"no count at all", "tudo certo", ""},
+      {"nothing said", "", ""},
       {"cut before a character that crosses 512 bytes", padded + "\u00e9tail", padded},
   };
   for (const auto& c : cases) {
@@ -196,11 +198,14 @@ TEST(SendZabbix, TellsTheSystemLogWhyAndWhatWasGivenUp) {
 
 // Twenty detail lines a run, the others only counted in the summary, whose severity says whether
 // anything was refused or given up; the server's words escaped, so that a line break in them
-// cannot forge a line of its own.
+// cannot forge a line of its own. The console likewise shows twenty refusals, then one line that
+// counts them all; a reply without counts is a notice in the log and nothing on the console.
 TEST(SendZabbix, TheSystemLogKeepsTwentyDetailLinesAndCountsTheRest) {
   const std::string refused = "processed: 0; failed: 1; total: 1";
   const std::string detail =
       "<12>Zabbix recusou o valor: servidor 127.0.0.60, host 'HOST', item 'key': " + refused;
+  const std::string consoleLine =
+      "Zabbix recusou o valor: 127.0.0.60 - host 'HOST', item 'key': " + refused;
   const struct {
     const char* name;
     int values;
@@ -208,16 +213,23 @@ TEST(SendZabbix, TheSystemLogKeepsTwentyDetailLinesAndCountsTheRest) {
     std::size_t details;  // how many detail lines are written, each the same
     std::string shown;
     std::string summary;
+    std::string lastOut;  // the console's last line
   } cases[] = {
       {"twenty refused", 20, refused, 20, detail,
-       "<12>coletarData: 0 entregues, 20 recusados, 0 não entregues"},
+       "<12>coletarData: 0 entregues, 20 recusados, 0 não entregues", consoleLine},
       {"twenty-one refused", 21, refused, 20, detail,
        "<12>coletarData: 0 entregues, 21 recusados, 0 não entregues; mais 1 linhas de detalhe "
-       "omitidas"},
+       "omitidas",
+       "Zabbix recusou 21 valores nesta execução; mais 1 linhas de recusa omitidas"},
       {"taken", 2, "processed: 1; failed: 0; total: 1", 0, "",
-       "<14>coletarData: 2 entregues, 0 recusados, 0 não entregues"},
+       "<14>coletarData: 2 entregues, 0 recusados, 0 não entregues", ""},
       {"a line break in the server's words", 1, refused + "\\nFalha forjada", 1,
-       detail + "\\x0aFalha forjada", "<12>coletarData: 0 entregues, 1 recusados, 0 não entregues"},
+       detail + "\\x0aFalha forjada", "<12>coletarData: 0 entregues, 1 recusados, 0 não entregues",
+       consoleLine + "\\x0aFalha forjada"},
+      {"no count", 2, "", 2,
+       "<13>Zabbix aceitou sem dizer quantos valores processou: servidor 127.0.0.60, host "
+       "'HOST', item 'key': ",
+       "<14>coletarData: 2 entregues, 0 recusados, 0 não entregues", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,14 +239,23 @@ TEST(SendZabbix, TheSystemLogKeepsTwentyDetailLinesAndCountsTheRest) {
     });
     test::LogSocket socket;
     {
-      const test::CapturedStdout quiet;
+      const test::CapturedStdout out;
       SystemLog log(socket.path());
       DeliveryOptions options;
       options.pause = [](std::chrono::seconds) {};
-      Delivery delivery(log, "coletarData", options);
-      for (int i = 0; i < c.values; ++i) {
-        delivery.send_zabbix("127.0.0.60", "HOST", "key", std::string("v"));
+      {
+        Delivery delivery(log, "coletarData", options);
+        for (int i = 0; i < c.values; ++i) {
+          delivery.send_zabbix("127.0.0.60", "HOST", "key", std::string("v"));
+        }
+        delivery.flush();
       }
+      std::istringstream text(out.text());
+      std::vector<std::string> lines;
+      for (std::string line; std::getline(text, line);) lines.push_back(line);
+      const std::size_t refusals = c.lastOut.empty() ? 0 : std::min(c.values, 20) + (c.values > 20);
+      EXPECT_EQ(lines.size(), refusals);
+      EXPECT_EQ(lines.empty() ? "" : lines.back(), c.lastOut);
     }
     std::vector<std::string> expected(c.details, c.shown);
     expected.push_back(c.summary);
@@ -270,10 +291,8 @@ TEST(SendZabbix, ABatchIsOneSendWithAttemptsOfItsOwn) {
        },
        retryLine("127.0.0.71", 1) + retryLine("127.0.0.71", 2), 4,
        "<14>: 3 entregues, 0 recusados, 0 não entregues"},
-      {"no count", [&](int) { return info("tudo certo"); },
-       "Zabbix não confirmou 2 valores: 127.0.0.71 - host 'HOST', itens 'k1' a 'k2': tudo certo\n"
-       "Zabbix recusou o valor: 127.0.0.71 - host 'HOST', item 'k3': tudo certo\n",
-       2, "<12>: 0 entregues, 3 recusados, 0 não entregues"},
+      {"no count", [&](int) { return info("tudo certo"); }, "", 2,
+       "<14>: 3 entregues, 0 recusados, 0 não entregues"},
       {"more refused than sent", [&](int) { return info("processed: 0; failed: 9; total: 9"); },
        "Zabbix recusou 9 de 2 valores: 127.0.0.71 - host 'HOST', itens 'k1' a 'k2': processed: "
        "0; failed: 9; total: 9\n"
