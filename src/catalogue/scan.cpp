@@ -1,12 +1,15 @@
 #include "catalogue/scan.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 #include "base/failure.hpp"
+#include "base/system_log.hpp"
 #include "catalogue/dates.hpp"
 #include "catalogue/file_names.hpp"
 
@@ -45,20 +48,33 @@ struct StatusReader {
   int directory;
   const std::string& caminho;
 
-  struct timespec modificationTime(const char* name) const {
+  // Nothing when the entry itself is gone since the listing.
+  std::optional<struct timespec> modificationTime(const char* name) const {
     struct stat status {};
-    if (::fstatat(directory, name, &status, 0) != 0) {
-      failSystem("stat " + caminho + "/" + name, errno);
+    if (::fstatat(directory, name, &status, 0) == 0) return status.st_mtim;
+    const int error = errno;
+    if (error == ENOENT && ::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno == ENOENT) {
+      return std::nullopt;
     }
-    return status.st_mtim;
+    failSystem("stat " + caminho + "/" + name, error);
   }
 };
+
+void noteGone(SystemLog* log, const std::string& caminho, const char* name) {
+  if (log == nullptr) return;
+  log->detail(SystemLog::Severity::Notice, "o arquivo " + quotedText(name) + " saiu de " +
+                                               quotedText(caminho) +
+                                               " entre a listagem e a leitura de seus dados; "
+                                               "ficou de fora desta execução");
+}
 
 double seconds(const struct timespec& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-ScanResult scan(const std::string& caminho, bool withTimes, bool withNames = false) {
+ScanResult scan(const std::string& caminho, SystemLog* log, bool withTimes,
+                bool withNames = false) {
   Directory dir = openDirectory(caminho);
   ScanResult result{namingSchemeFor(caminho), {}};
   const StatusReader status{::dirfd(dir.get()), caminho};
@@ -67,14 +83,25 @@ ScanResult scan(const std::string& caminho, bool withTimes, bool withNames = fal
     BackupEntry entry;
     if (result.scheme == NamingScheme::NameFields) {
       entry = nameFieldsEntry(name);
+      if (withTimes) {
+        const std::optional<struct timespec> mtime = status.modificationTime(name);
+        if (!mtime) {
+          noteGone(log, caminho, name);
+          continue;
+        }
+        entry.dataModificacao = seconds(*mtime);
+      }
       entry.day = parseDate(entry.dataHost);
       if (!entry.day) result.undated.push_back({entry.dataHost, entry.nomeHost, name});
-      if (withTimes) entry.dataModificacao = seconds(status.modificationTime(name));
     } else {
+      const std::optional<struct timespec> mtime = status.modificationTime(name);
+      if (!mtime) {
+        noteGone(log, caminho, name);
+        continue;
+      }
       entry.nomeHost = hostFromWholeName(name);
-      const struct timespec mtime = status.modificationTime(name);
-      entry.dataHost = days.dateOf(mtime.tv_sec);
-      entry.dataModificacao = seconds(mtime);
+      entry.dataHost = days.dateOf(mtime->tv_sec);
+      entry.dataModificacao = seconds(*mtime);
     }
     if (withNames) {
       entry.fileIndex = static_cast<std::uint32_t>(result.fileNames.size());
@@ -92,12 +119,16 @@ NamingScheme namingSchemeFor(std::string_view caminho) {
                                                           : NamingScheme::ModificationTime;
 }
 
-ScanResult scanBackupDirectory(const std::string& caminho) { return scan(caminho, false); }
+ScanResult scanBackupDirectory(const std::string& caminho, SystemLog* log) {
+  return scan(caminho, log, false);
+}
 
-ScanResult scanBackupDirectoryWithTimes(const std::string& caminho) { return scan(caminho, true); }
+ScanResult scanBackupDirectoryWithTimes(const std::string& caminho, SystemLog* log) {
+  return scan(caminho, log, true);
+}
 
-ScanResult scanBackupDirectoryWithNames(const std::string& caminho) {
-  return scan(caminho, true, true);
+ScanResult scanBackupDirectoryWithNames(const std::string& caminho, SystemLog* log) {
+  return scan(caminho, log, true, true);
 }
 
 }  // namespace bm

@@ -64,7 +64,7 @@ void coletarData(const std::string& caminho, SystemLog& log) {
   // One instant for the whole run, read before the directory is listed.
   const double now = currentTime();
   const std::vector<BackupEntry> descoberta =
-      collectionList(scanBackupDirectoryWithTimes(caminho), now, &log);
+      collectionList(scanBackupDirectoryWithTimes(caminho, &log), now, &log);
   noteNamesDatedAfterToday(descoberta, static_cast<std::time_t>(now), log);
   if (zabbix_host() == "debug") {
     printDebugHeader();

@@ -44,7 +44,7 @@ std::string saudeJson(const BackupContent& content) {
 }
 
 void coletarSaude(const std::string& caminho, SystemLog& log) {
-  ScanResult scan = scanBackupDirectoryWithNames(caminho);
+  ScanResult scan = scanBackupDirectoryWithNames(caminho, &log);
   const std::vector<std::string> fileNames = std::move(scan.fileNames);
   // The entries coletarData reports; their ages, measured against any instant, are not used.
   const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0, &log);

@@ -114,6 +114,30 @@ TEST_F(HostileDirectories, ADirectoryAlreadyRemovedListsNothing) {
   EXPECT_EQ(describe(runAgent({"coletarData", path, "s", "debug"})), expected(0, kDebugHeader));
 }
 
+// A rotation job removes a file after the listing, before its status is read: the run goes on
+// without it, in either scheme; a link whose target is gone still fails as above.
+TEST_F(HostileDirectories, AFileRemovedAfterTheListingIsLeftOut) {
+  const std::string plain = directory("rotated");
+  makeFile(plain + "/router1", utcSeconds(2024, 3, 6, 12, 0));
+  makeFile(plain + "/router2", utcSeconds(2024, 3, 6, 12, 0));
+  const std::string named = directory("rotated-huawei");
+  makeFile(named + "/2024-03-06.x.sw1");
+  makeFile(named + "/2024-03-06.x.sw2");
+  const auto withRemoved = [](const std::string& name) {
+    RunOptions options;
+    options.env = {
+        {"LD_PRELOAD", VANISH}, {"BM_VANISH", name}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    return options;
+  };
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", plain, "s", "debug"}, withRemoved("router2"))),
+            expected(0, kDebugHeader + "ROUTER1 2024-03-06\n"));
+  EXPECT_EQ(
+      describe(runAgent({"coletarSaude", named, "s", "debug"}, withRemoved("2024-03-06.x.sw1"))),
+      expected(0, kDebugHeader +
+                      "SW2 2024-03-06 0 "
+                      "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n"));
+}
+
 // Permissions bind everyone but root: as root, the agent runs as nobody.
 TEST_F(HostileDirectories, NoPermissionToListOrToSearch) {
   RunOptions options;
