@@ -38,6 +38,8 @@ BackupContent unreadable(std::uint64_t bytes, std::string why) {
   return {bytes, "", std::move(why)};
 }
 
+BackupContent notRegular() { return unreadable(0, "não é um arquivo regular"); }
+
 Digest newDigest() {
   Digest digest(EVP_MD_CTX_new());
   if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) != 1) {
@@ -51,19 +53,29 @@ Digest newDigest() {
 BackupContentReader::BackupContentReader() : buffer_(kBufferSize) {}
 
 BackupContent BackupContentReader::read(const std::string& path) {
-  // Without blocking: opening a FIFO must not wait for a writer. Reads of a regular file never
-  // wait on O_NONBLOCK's account.
+  // The type first: opening a device may rewind a tape or wait on a terminal. A status that
+  // cannot be read leaves the reason to the opening below.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) return notRegular();
+  // Without blocking: a FIFO put in the file's place meanwhile must not wait for a writer. Reads
+  // of a regular file never wait on O_NONBLOCK's account.
   const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.get() < 0) return unreadable(0, std::string("open: ") + std::strerror(errno));
-  struct stat status {};
   if (::fstat(file.get(), &status) != 0) {
     return unreadable(0, std::string("fstat: ") + std::strerror(errno));
   }
-  if (!S_ISREG(status.st_mode)) return unreadable(0, "não é um arquivo regular");
+  if (!S_ISREG(status.st_mode)) return notRegular();
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  const struct timespec modified = status.st_mtim;
+  if (size > kMostBytes) {
+    return unreadable(0, std::to_string(size) + " bytes, mais que o limite de " +
+                             std::to_string(kMostBytes) + " bytes lidos por backup");
+  }
   ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   const Digest digest = newDigest();
   std::uint64_t bytes = 0;
-  for (;;) {
+  // Past the size it had when opened, the file is no longer the one measured: no need to read on.
+  while (bytes <= size) {
     const ssize_t n = ::read(file.get(), buffer_.data(), buffer_.size());
     if (n == 0) break;
     if (n < 0 && errno == EINTR) continue;
@@ -71,10 +83,19 @@ BackupContent BackupContentReader::read(const std::string& path) {
     EVP_DigestUpdate(digest.get(), buffer_.data(), static_cast<std::size_t>(n));
     bytes += static_cast<std::uint64_t>(n);
   }
+  if (bytes == size && ::fstat(file.get(), &status) != 0) {
+    return unreadable(bytes, std::string("fstat: ") + std::strerror(errno));
+  }
+  // A writer may have moved the end away and back between two looks: its time tells.
+  if (bytes != size || static_cast<std::uint64_t>(status.st_size) != size ||
+      status.st_mtim.tv_sec != modified.tv_sec || status.st_mtim.tv_nsec != modified.tv_nsec) {
+    return unreadable(
+        bytes, "o arquivo mudou durante a leitura: " + std::to_string(size) + " bytes ao abrir");
+  }
   unsigned char hash[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_DigestFinal_ex(digest.get(), hash, &size);
-  return {bytes, hexText(hash, size), ""};
+  unsigned int hashSize = 0;
+  EVP_DigestFinal_ex(digest.get(), hash, &hashSize);
+  return {bytes, hexText(hash, hashSize), ""};
 }
 
 }  // namespace bm

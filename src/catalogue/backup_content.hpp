@@ -18,9 +18,14 @@ struct BackupContent {
 // costs the same memory. Never fails: a file that cannot be read gives its reason instead.
 class BackupContentReader {
  public:
+  // The most bytes read of one file: a configuration backup is far smaller, and a sparse file of
+  // terabytes would otherwise take hours. Some 3 s of hashing on one core.
+  static constexpr std::uint64_t kMostBytes = std::uint64_t{4} << 30;
+
   BackupContentReader();
-  // The content of path. Only regular files are read; a FIFO, a device or a directory is refused
-  // without waiting on it.
+  // The content of path. Only regular files are read: a FIFO, a device or a directory, or a link
+  // to one, is refused before it is opened. A file of more than kMostBytes is refused unread, and
+  // one that changes while it is read (its size or its time) is an error, not a size it never had.
   BackupContent read(const std::string& path);
 
  private:

@@ -58,26 +58,32 @@ TEST(BackupContent, HashesEveryByteOnceWhateverTheSize) {
             R"({"bytes":3,"error":"a \"quoted\\\" word\n"})");
 }
 
-// A backup still being written while it is read: the count and the hash describe the same bytes,
-// the ones read, whatever the writer added meanwhile.
-TEST(BackupContent, AFileThatGrowsWhileReadIsDescribedAsRead) {
+// A backup still being written while it is read is an error, not a size it never had; so is a
+// file whose size says nothing of its content (the kernel's own).
+TEST(BackupContent, AFileThatChangesSizeWhileReadIsAnError) {
   const test::TempDir tmp;
-  const std::string path = tmp / "growing";
-  std::ofstream(path, std::ios::binary) << std::string(4 << 20, 'a');
+  const std::string path = tmp / "changing";
+  std::ofstream(path, std::ios::binary) << std::string(64 << 20, 'a');
+  // The writer moves the end to and fro until the read is over, whenever the read looks.
   std::atomic<bool> done = false;
+  std::atomic<int> moves = 0;
   std::thread writer([&] {
-    const Fd file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    const std::string more(4096, 'b');
-    for (int i = 0; i < 4096 && !done; ++i) {
-      if (::write(file.get(), more.data(), more.size()) < 0) break;
+    const Fd file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    for (off_t size = 65 << 20; !done; size ^= (65 << 20) ^ (64 << 20), ++moves) {
+      if (::ftruncate(file.get(), size) != 0) break;
     }
   });
+  while (moves == 0) std::this_thread::yield();
   BackupContentReader reader;
   const BackupContent content = reader.read(path);
   done = true;
   writer.join();
-  EXPECT_GE(content.bytes, 4u << 20);
-  EXPECT_EQ(content.sha256, sha256Of(contentOf(path).substr(0, content.bytes)));
+  EXPECT_EQ(content.error.rfind("o arquivo mudou durante a leitura: ", 0), 0u) << content.error;
+  EXPECT_EQ(content.sha256, "");
+  const BackupContent kernels = reader.read("/proc/version");
+  EXPECT_EQ(saudeJson(kernels),
+            R"({"bytes":)" + std::to_string(contentOf("/proc/version").size()) +
+                R"(,"error":"o arquivo mudou durante a leitura: 0 bytes ao abrir"})");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -278,6 +279,30 @@ TEST_F(Reports, HealthReadsTheFilesCollectionReports) {
       describe(runAgent({"coletarSaude", routers, "s", "debug"})),
       expected(0, kDebugHeader + inListingOrder(routers, {{"sw1", "SW1 2024-03-06 " + configA},
                                                           {"SW1", "SW1 2024-03-06 " + empty}})));
+}
+
+// What health must not read: a device (here one with no driver, whose opening fails), a link to
+// it, and a sparse file past the bound, which would otherwise take seconds of hashing.
+TEST_F(Reports, HealthRefusesDevicesAndFilesPastTheBound) {
+  const std::string dir = directory("huawei-refused");
+  const bool devices =
+      ::mknod((dir + "/2024-03-07.cfg.dev1").c_str(), S_IFCHR | 0600, ::makedev(240, 77)) == 0;
+  if (devices) {
+    ASSERT_EQ(
+        ::symlink((dir + "/2024-03-07.cfg.dev1").c_str(), (dir + "/2024-03-07.cfg.dev2").c_str()),
+        0);
+  }
+  {
+    const Fd file(
+        ::open((dir + "/2024-03-07.cfg.big").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    ASSERT_EQ(::ftruncate(file.get(), (off_t{4} << 30) + 1), 0);
+  }
+  const std::string refused = " 2024-03-07 0 - não é um arquivo regular\n";
+  EXPECT_EQ(describe(runAgent({"coletarSaude", dir, "s", "debug"})),
+            expected(0, kDebugHeader +
+                            "BIG 2024-03-07 0 - 4294967297 bytes, mais que o limite de 4294967296 "
+                            "bytes lidos por backup\n" +
+                            (devices ? "DEV1" + refused + "DEV2" + refused : "")));
 }
 
 // A backup of 256 MiB costs no more memory than one of a few bytes: each file goes through one
