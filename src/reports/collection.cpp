@@ -41,12 +41,22 @@ void printEntry(const BackupEntry& entry) {
 
 }  // namespace
 
-std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log) {
+std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log,
+                                        const std::vector<std::string>* fileNames) {
   for (BackupEntry& entry : scan.entries) entry.tempoModificacao = now - entry.dataModificacao;
   if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
-  std::stable_sort(
-      scan.entries.begin(), scan.entries.end(),
-      [](const BackupEntry& a, const BackupEntry& b) { return a.nomeHost < b.nomeHost; });
+  // Within a host, the tie's winner comes first: the duplicate removal keeps the first of a date.
+  const std::vector<std::string>& names = fileNames != nullptr ? *fileNames : scan.fileNames;
+  std::stable_sort(scan.entries.begin(), scan.entries.end(),
+                   [&names](const BackupEntry& a, const BackupEntry& b) {
+                     if (const int byHost = a.nomeHost.compare(b.nomeHost); byHost != 0) {
+                       return byHost < 0;
+                     }
+                     if (a.dataModificacao != b.dataModificacao) {
+                       return a.dataModificacao > b.dataModificacao;
+                     }
+                     return !names.empty() && names[a.fileIndex] > names[b.fileIndex];
+                   });
   return removerHostsDuplicados(scan.entries, scan.undated, log);
 }
 

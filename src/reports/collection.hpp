@@ -9,10 +9,14 @@
 namespace bm {
 
 // The collection list of a scan with times: every age measured against the one instant now;
-// name-field entries sorted by host name (stable), then one per host; modification-time entries
-// as listed, duplicates kept.
+// name-field entries sorted by host name, then one per host; modification-time entries as
+// listed, duplicates kept. Of one host's backups with the same date, the one modified last wins,
+// then (a scan with names) the name last in byte order: never the directory's order, which
+// changes from run to run, so that every report and every run reads the same file.
 // With a log, names that give one host are said there.
-std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log = nullptr);
+// fileNames: the scan's names, when they were moved out of it.
+std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log = nullptr,
+                                        const std::vector<std::string>* fileNames = nullptr);
 
 // Sends each entry's age under "ultimaModificacao[HOST]", in order, then what the delivery still
 // holds. A host (or, batched, a request) that cannot be delivered costs its five attempts; the

@@ -47,7 +47,7 @@ void coletarSaude(const std::string& caminho, SystemLog& log) {
   ScanResult scan = scanBackupDirectoryWithNames(caminho, &log);
   const std::vector<std::string> fileNames = std::move(scan.fileNames);
   // The entries coletarData reports; their ages, measured against any instant, are not used.
-  const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0, &log);
+  const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0, &log, &fileNames);
   const bool debug = zabbix_host() == "debug";
   if (debug) printDebugHeader();
   Delivery delivery(log, mode());

@@ -255,10 +255,28 @@ TEST_F(Reports, HealthReadsTheFilesCollectionReports) {
   writeFile(huawei + "/2024-03-07.cfg.sw1.zip", "config A\n");
   writeFile(huawei + "/2024-03-06.cfg.sw1.zip", "an older, longer configuration\n");
   writeFile(huawei + "/2024-03-07.cfg.sw2.zip", "");
-  makeDirectory(huawei + "/2024-03-07.cfg.dir1");
-  ASSERT_EQ(::mkfifo((huawei + "/2024-03-07.cfg.fifo1").c_str(), 0644), 0);
   const std::string empty = "0 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
   const std::string configA = "9 6f3ac7d6c406f65a583b0c411cca8da7d1048f6a7a252aa961a27dd07184d6ce";
+  makeDirectory(huawei + "/2024-03-07.cfg.dir1");
+  // Two backups of one day: the one modified last is read, and with equal times the name last in
+  // byte order. Eight such pairs, made in both orders, so that whatever order the file system
+  // lists them in, its order cannot pass for the rule.
+  std::string ties;
+  for (int i = 1; i <= 8; ++i) {
+    const std::string host = "t" + std::to_string(i);
+    for (int k = 0; k < 2; ++k) {
+      const bool cfg = (i + k) % 2 == 0;
+      const std::string path = huawei + (cfg ? "/2024-03-07.cfg." : "/2024-03-07.zip.") + host;
+      writeFile(path, cfg ? "config A\n" : "");
+      setModificationTime(path, utcSeconds(2024, 3, 7, 12, 0));
+    }
+    ties += "T" + std::to_string(i) + " 2024-03-07 " + empty + "\n";
+  }
+  writeFile(huawei + "/2024-03-07.cfg.sw5", "config A\n");
+  writeFile(huawei + "/2024-03-07.zip.sw5", "");
+  setModificationTime(huawei + "/2024-03-07.zip.sw5", utcSeconds(2024, 3, 7, 12, 0));
+  setModificationTime(huawei + "/2024-03-07.cfg.sw5", utcSeconds(2024, 3, 7, 12, 1));
+  ASSERT_EQ(::mkfifo((huawei + "/2024-03-07.cfg.fifo1").c_str(), 0644), 0);
   EXPECT_EQ(describe(runAgent({"coletarSaude", huawei, "s", "debug"})),
             expected(0, kDebugHeader +
                             "DIR1 2024-03-07 0 - não é um arquivo regular\n"
@@ -267,7 +285,7 @@ TEST_F(Reports, HealthReadsTheFilesCollectionReports) {
                             configA +
                             "\n"
                             "SW2 2024-03-07 " +
-                            empty + "\n"));
+                            empty + "\nSW5 2024-03-07 " + configA + "\n" + ties));
 
   const std::string routers = directory("routers");
   writeFile(routers + "/sw1", "config A\n");

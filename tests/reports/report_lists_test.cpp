@@ -81,13 +81,15 @@ TEST(DiscoveryList, ModificationTimeEntriesStayAsListed) {
 }
 
 TEST(CollectionList, NameFieldsByHostNameKeepingTheChosenFilesTimes) {
-  // B's newest backup by name is the older file: its time is the one reported.
+  // B's newest backup by name is the older file: its time is the one reported. Of A's two
+  // backups of one day, the one modified last, wherever it is listed.
   const ScanResult scan{NamingScheme::NameFields,
                         {entry("B", "2024-03-07", 100), entry("A", "2024-03-01", 300),
-                         entry("B", "2024-03-05", 200), entry("\u00c3", "2024-03-01", 50)}};
+                         entry("B", "2024-03-05", 200), entry("\u00c3", "2024-03-01", 50),
+                         entry("A", "2024-03-01", 400), entry("A", "2024-03-01", 350)}};
   EXPECT_THAT(
       summary(collectionList(scan, 1000)),
-      ElementsAre("A 2024-03-01 300.000000 700.000000", "B 2024-03-07 100.000000 900.000000",
+      ElementsAre("A 2024-03-01 400.000000 600.000000", "B 2024-03-07 100.000000 900.000000",
                   "\u00c3 2024-03-01 50.000000 950.000000"));
 }
 
