@@ -11,6 +11,7 @@
 
 #include "base/deadline.hpp"
 #include "base/failure.hpp"
+#include "base/utf8.hpp"
 
 namespace bm {
 namespace {
@@ -34,6 +35,28 @@ Fd connectTo(const std::string& path) {
   return fd;
 }
 
+// Each byte that does not belong to a well-formed UTF-8 character as \xNN, the rest unchanged.
+std::string withBytesEscaped(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  if (utf8::isAscii(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t codePoint = utf8::next(text, i);
+    const std::string_view bytes = text.substr(start, i - start);
+    if (codePoint == utf8::kReplacement && bytes != "\xef\xbf\xbd") {
+      const auto byte = static_cast<unsigned char>(bytes[0]);
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    } else {
+      out += bytes;
+    }
+  }
+  return out;
+}
+
 // "Mmm dd hh:mm:ss", local time, month names in English whatever the locale, as syslog(3).
 std::string timestamp() {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -49,11 +72,11 @@ std::string timestamp() {
 
 }  // namespace
 
-SystemLog::SystemLog(const std::string& path) : socket_(connectTo(path)) {}
+SystemLog::SystemLog(const std::string& path) : path_(path), socket_(connectTo(path)) {}
 
 void SystemLog::write(Severity severity, std::string_view text) {
-  if (socket_.get() < 0) return;
-  std::string shown = visibleText(text);
+  if (path_.empty()) return;
+  std::string shown = withBytesEscaped(visibleText(text));
   if (shown.size() > kMaxText) {
     std::size_t cut = kMaxText;
     while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
@@ -78,7 +101,7 @@ void SystemLog::write(Severity severity, std::string_view text) {
 // spent, loses the line; the run goes on.
 void SystemLog::send(const std::string& line) {
   for (;;) {
-    if (::send(socket_.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return;
+    if (sendOnce(line)) return;
     if (errno == EINTR) continue;
     if ((errno != EAGAIN && errno != EWOULDBLOCK) || waitLeft_.count() <= 0) return;
     const auto start = Clock::now();
@@ -88,6 +111,22 @@ void SystemLog::send(const std::string& line) {
     if (ready == 0) waitLeft_ = std::chrono::milliseconds(0);
     if (ready < 0 && errno != EINTR) return;
   }
+}
+
+// A socket whose daemon has gone (refused, or never connected) is connected anew, once per line:
+// a daemon that restarted listens on a new socket at the same path.
+bool SystemLog::sendOnce(const std::string& line) {
+  const auto sent = [&] {
+    return ::send(socket_.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0;
+  };
+  if (socket_.get() >= 0 && sent()) return true;
+  if (socket_.get() >= 0 && errno != ECONNREFUSED && errno != ENOTCONN) return false;
+  socket_ = connectTo(path_);
+  if (socket_.get() < 0) {
+    errno = ENOTCONN;
+    return false;
+  }
+  return sent();
 }
 
 void SystemLog::detail(Severity severity, std::string_view text) {

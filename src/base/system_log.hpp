@@ -14,7 +14,9 @@ namespace bm {
 // writes them (facility user, tag "backup-monitor", the process id), so journald or any syslog
 // daemon takes them. Nothing here fails, and nothing waits for long: without a daemon a line is
 // dropped, and a daemon that is not keeping up gets a short wait, bounded over the whole run.
-// Text from outside is escaped as in failure reports. One per run, opened by main.
+// Text from outside is escaped as in failure reports, and bytes that are not UTF-8 as \xNN, so
+// that journalctl shows text, not a blob. A daemon that restarts makes its socket anew: the
+// next line connects again. One per run, opened by main.
 class SystemLog {
  public:
   enum class Severity { Error = 3, Warning = 4, Notice = 5, Info = 6 };
@@ -41,7 +43,10 @@ class SystemLog {
 
  private:
   void send(const std::string& line);
+  // Sends once; false with errno when it did not go.
+  bool sendOnce(const std::string& line);
 
+  std::string path_;
   Fd socket_;
   std::size_t detailLines_ = 0;
   std::chrono::milliseconds waitLeft_ = kMostWaited;

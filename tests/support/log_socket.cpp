@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,8 +12,9 @@
 
 namespace bm::test {
 
-LogSocket::LogSocket()
-    : path_(dir_ / "log"),
+LogSocket::LogSocket(const std::string& path, std::chrono::milliseconds readAfter)
+    : path_(path.empty() ? dir_ / "log" : path),
+      ownPath_(!path.empty()),
       socket_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -21,10 +23,13 @@ LogSocket::LogSocket()
       ::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     throw std::runtime_error(std::string("log socket: ") + std::strerror(errno));
   }
-  reader_ = std::thread([this] { read(); });
+  reader_ = std::thread([this, readAfter] { read(readAfter); });
 }
 
-LogSocket::~LogSocket() { stop(); }
+LogSocket::~LogSocket() {
+  stop();
+  if (ownPath_) ::unlink(path_.c_str());
+}
 
 void LogSocket::stop() {
   if (!reader_.joinable()) return;
@@ -39,7 +44,11 @@ std::vector<std::string> LogSocket::lines() {
 }
 
 // Reads until told to stop, then what is still queued.
-void LogSocket::read() {
+void LogSocket::read(std::chrono::milliseconds readAfter) {
+  if (readAfter.count() > 0) {
+    pollfd p{stop_.fd(), POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(readAfter.count()));
+  }
   static const std::regex head(
       R"(<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d backup-monitor\[\d+\]: (.*))");
   for (bool stopping = false;;) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,10 +15,15 @@ namespace bm::test {
 // A datagram socket in a temporary directory standing in for the system log: a SystemLog opened
 // on path() writes to it, and lines() gives what came, each as "<priority>text", or
 // "unreadable: ..." for a datagram not in syslog(3)'s form. It is read while the test runs, as
-// a daemon reads, so that a burst of lines is not lost to the socket's short queue.
+// a daemon reads, so that a burst of lines is not lost to the socket's short queue; or, as a
+// daemon that is busy, only once readAfter has passed.
 class LogSocket {
  public:
-  LogSocket();
+  LogSocket() : LogSocket("") {}
+  // At path (in a temporary directory of its own when empty); a path given is removed with it,
+  // as a daemon that stops leaves no socket behind.
+  explicit LogSocket(const std::string& path,
+                     std::chrono::milliseconds readAfter = std::chrono::milliseconds(0));
   ~LogSocket();
   LogSocket(const LogSocket&) = delete;
   LogSocket& operator=(const LogSocket&) = delete;
@@ -27,11 +33,12 @@ class LogSocket {
   std::vector<std::string> lines();
 
  private:
-  void read();
+  void read(std::chrono::milliseconds readAfter);
   void stop();
 
   TempDir dir_;
   std::string path_;
+  bool ownPath_;
   Fd socket_;
   StopSignal stop_;
   std::mutex mutex_;
