@@ -1,5 +1,7 @@
 #include "catalogue/duplicates.hpp"
 
+#include <algorithm>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
@@ -70,6 +72,26 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
   }
   for (std::size_t i = 0; i < chosen.size(); ++i) chosen[i].dataHost = formatDate(chosenDays[i]);
   return chosen;
+}
+
+std::vector<MergedHost> mergedHosts(const std::vector<BackupEntry>& entries,
+                                    const std::vector<std::string>& fileNames) {
+  // Host -> name shape -> the newest entry of that shape; the keys view the entries' names.
+  std::map<std::string_view, std::unordered_map<std::size_t, const BackupEntry*>> shapes;
+  for (const BackupEntry& entry : entries) {
+    if (!entry.day || entry.nameShape == 0) continue;
+    const BackupEntry*& newest = shapes[entry.nomeHost][entry.nameShape];
+    if (newest == nullptr || *entry.day > *newest->day) newest = &entry;
+  }
+  std::vector<MergedHost> merged;
+  for (const auto& [host, byShape] : shapes) {
+    if (byShape.size() < 2) continue;
+    MergedHost m{std::string(host), {}};
+    for (const auto& shape : byShape) m.fileNames.push_back(fileNames[shape.second->fileIndex]);
+    std::sort(m.fileNames.begin(), m.fileNames.end());
+    merged.push_back(std::move(m));
+  }
+  return merged;
 }
 
 void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now,

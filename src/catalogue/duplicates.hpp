@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "catalogue/backup_entry.hpp"
@@ -17,6 +18,19 @@ class SystemLog;
 std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& hosts,
                                                 const std::vector<UndatedEntry>& undated = {},
                                                 SystemLog* log = nullptr);
+
+// A host whose files have names that differ beyond their date: two devices or more behind one
+// host, of which only the newest backup counts.
+struct MergedHost {
+  std::string nomeHost;
+  // For each of the different names, its newest file (by the date in its name), in byte order.
+  std::vector<std::string> fileNames;
+};
+
+// The merged hosts of a name-field scan that kept its names, in host-name order. Entries whose
+// date is not a day are left to the duplicate removal, which refuses them.
+std::vector<MergedHost> mergedHosts(const std::vector<BackupEntry>& entries,
+                                    const std::vector<std::string>& fileNames);
 
 // Says in the system log each entry whose name is dated after the local day of now: the name's
 // date chose it as the newest, so it hides the host's real backups until that day comes.

@@ -82,6 +82,12 @@ void coletarData(const std::string& caminho, SystemLog& log) {
     console::endProcess(0);
   }
   Delivery delivery(log, mode());
+  // A directory without a single backup (an unmounted share, a job writing elsewhere) says so,
+  // instead of the silence of a collection that stopped.
+  if (descoberta.empty()) {
+    delivery.send_zabbix(zabbix_server(), zabbix_host(), "equipamentosNoDiretorio",
+                         std::string("0"));
+  }
   deliverAges(delivery, descoberta, zabbix_server(), zabbix_host());
   console::endProcess(0);
 }

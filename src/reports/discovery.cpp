@@ -26,7 +26,8 @@ std::vector<BackupEntry> discoveryList(ScanResult scan, SystemLog* log) {
 }
 
 void descobertaBackups(const std::string& caminho, SystemLog& log) {
-  const std::vector<BackupEntry> descoberta = discoveryList(scanBackupDirectory(caminho, &log), &log);
+  const std::vector<BackupEntry> descoberta =
+      discoveryList(scanBackupDirectory(caminho, &log), &log);
   if (zabbix_host() == "debug") {
     printDebugHeader();
     for (const BackupEntry& entry : descoberta) {

@@ -243,6 +243,39 @@ TEST(Delivery, HealthSendsOneValuePerHostUnderTheKeysTheServerMade) {
                        R"({\"bytes\":0,\"error\":\"não é um arquivo regular\"})"));
 }
 
+// What the fleet must not miss reaches Zabbix: the health value of a host whose files' names
+// merge two devices names the newest file of each, in ASCII whatever its bytes; a collection
+// that finds no backup at all says 0 devices instead of nothing.
+TEST(Delivery, MergedNamesAndAnEmptyDirectoryAreDelivered) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  for (const char* name :
+       {"2024-03-05.cfg.sw01.poa.example.net.cfg", "2024-03-01.cfg.sw01.s\xe3o.example.net",
+        "2024-03-02.cfg.sw01.s\xe3o.example.net", "2024-03-05.cfg.sw2"}) {
+    makeFile(dir + "/" + name);
+  }
+  FakeZabbix server(56, alwaysSuccess());
+  EXPECT_EQ(describe(runAgent({"coletarSaude", dir, "127.0.0.56", "backups"})), expected(0, ""));
+  const std::string empty = R"(\"bytes\":0,\"sha256\":\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4)"
+                            R"(649b934ca495991b7852b855\")";
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(FakeZabbix::body(server.requests()[0]),
+            senderData("backups", "saudeBackup[SW01]",
+                       "{" + empty +
+                           R"(,\"unidos\":[\"2024-03-02.cfg.sw01.s\\ufffdo.example.net\",)"
+                           R"(\"2024-03-05.cfg.sw01.poa.example.net.cfg\"]})"));
+  EXPECT_EQ(FakeZabbix::body(server.requests()[1]),
+            senderData("backups", "saudeBackup[SW2]", "{" + empty + "}"));
+
+  const std::string emptied = tmp / "emptied";
+  makeDirectory(emptied);
+  EXPECT_EQ(describe(runAgent({"coletarData", emptied, "127.0.0.56", "backups"})), expected(0, ""));
+  ASSERT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(FakeZabbix::body(server.requests()[2]),
+            senderData("backups", "equipamentosNoDiretorio", "0"));
+}
+
 // A key and certificate pair made by openssl, as an operator makes them.
 void makeCertificate(const std::string& stem) {
   RunOptions options;
