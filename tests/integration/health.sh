@@ -27,7 +27,7 @@ out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backups)
 wait_for "health items" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'saudeBackup%'" 12
 # Triggers are made after the items; values that come before they reach the server's cache would
 # be evaluated by none.
-wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 36
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 40
 "$sandbox" reload
 
 collect() {
