@@ -49,7 +49,7 @@ start_proxy() {
   {
     printf '%s\n' ProxyMode=0 Server=127.0.0.1:10052 "Hostname=$1" "ListenIP=$2" ListenPort=10053 \
       AllowRoot=1 "LogFile=$at/zabbix_proxy.log" "PidFile=$at/zabbix_proxy.pid" "SocketDir=$at" \
-      "DBName=$at/proxy.db" DataSenderFrequency=1 CacheSize=16M HousekeepingFrequency=0 \
+      "DBName=$at/proxy.db" DataSenderFrequency=1 CacheSize=128M HousekeepingFrequency=0 \
       StatsAllowedIP=127.0.0.1 StartPollers=0 StartPollersUnreachable=0 StartPingers=0 \
       StartDiscoverers=0 StartHTTPPollers=0 StartTrappers=1 StartPreprocessors=1 \
       StartODBCPollers=0 StartJavaPollers=0 StartVMwareCollectors=0 StartSNMPTrapper=0

@@ -2,7 +2,7 @@
 # What a fleet must not miss, against a real Zabbix with the shipped template: a device merged
 # with another by its name raises its problem with the files' names beside it, an unreadable
 # backup shows why, and a directory emptied at once (an unmounted share) raises its own problem
-# instead of silence.
+# instead of silence; and a discovery of 2,000 devices leaves the server running with all of them.
 #   fleet.sh AGENT SOURCE_DIR
 set -euo pipefail
 agent=$1
@@ -58,4 +58,19 @@ out=$("$agent" coletarData "$dir" 127.0.0.1 backups)
 [ -z "$out" ] || fail "the collection of the empty directory printed: $out"
 wait_for "the empty directory's problem" \
   "SELECT count(*) FROM problem WHERE name = 'Diretório de backups de backups vazio'" 1
-echo "the fleet's problems come: $(wc -l <<<"$seen") for the devices, 1 for the directory"
+# A fleet's discovery: 2,000 devices made into items and triggers, the server still running.
+fleet=$tmp/fleet-huawei
+mkdir "$fleet"
+for i in $(seq -w 1 2000); do : >"$fleet/$today.cfg.fleet$i.cfg"; done
+out=$("$agent" descobertaBackups "$fleet" 127.0.0.1 backups)
+[ "$out" = OK ] || fail "the fleet's discovery printed: $out"
+fleet_items="SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaModificacao[FLEET%'"
+fleet_triggers="SELECT count(*) FROM triggers t WHERE flags = 4 AND EXISTS (SELECT 1 FROM functions f
+                JOIN items i USING (itemid) WHERE f.triggerid = t.triggerid AND i.key_ LIKE '%[FLEET%')"
+wait_until 120 "" sql_is "$fleet_items" 2000 2>/dev/null || fail "the fleet's items: $(sql "$fleet_items")"
+wait_until 120 "" sql_is "$fleet_triggers" 20000 2>/dev/null ||
+  fail "the fleet's triggers: $(sql "$fleet_triggers")"
+"$sandbox" reload
+"$sandbox" status >/dev/null || fail "the server did not survive the fleet's discovery"
+echo "the fleet's problems come: $(wc -l <<<"$seen") for the devices, 1 for the directory;" \
+  "2,000 devices discovered"
