@@ -79,29 +79,25 @@ ScanResult scan(const std::string& caminho, SystemLog* log, bool withTimes,
   ScanResult result{namingSchemeFor(caminho), {}};
   const StatusReader status{::dirfd(dir.get()), caminho};
   LocalDays days;
+  const bool named = result.scheme == NamingScheme::NameFields;
   while (const char* name = nextName(dir.get(), caminho)) {
-    BackupEntry entry;
-    if (result.scheme == NamingScheme::NameFields) {
-      entry = nameFieldsEntry(name);
-      if (withTimes) {
-        const std::optional<struct timespec> mtime = status.modificationTime(name);
-        if (!mtime) {
-          noteGone(log, caminho, name);
-          continue;
-        }
-        entry.dataModificacao = seconds(*mtime);
-      }
-      entry.day = parseDate(entry.dataHost);
-      if (!entry.day) result.undated.push_back({entry.dataHost, entry.nomeHost, name});
-    } else {
-      const std::optional<struct timespec> mtime = status.modificationTime(name);
+    // A name without its fields is said before anything is read of the file.
+    BackupEntry entry = named ? nameFieldsEntry(name) : BackupEntry{};
+    std::optional<struct timespec> mtime;
+    if (withTimes || !named) {
+      mtime = status.modificationTime(name);
       if (!mtime) {
         noteGone(log, caminho, name);
         continue;
       }
+      entry.dataModificacao = seconds(*mtime);
+    }
+    if (named) {
+      entry.day = parseDate(entry.dataHost);
+      if (!entry.day) result.undated.push_back({entry.dataHost, entry.nomeHost, name});
+    } else {
       entry.nomeHost = hostFromWholeName(name);
       entry.dataHost = days.dateOf(mtime->tv_sec);
-      entry.dataModificacao = seconds(*mtime);
     }
     if (withNames) {
       entry.fileIndex = static_cast<std::uint32_t>(result.fileNames.size());
