@@ -44,8 +44,14 @@ std::size_t escapedLength(unsigned char b, unsigned char next, unsigned char thi
 
 }  // namespace
 
-std::string escapedText(std::string_view text, Escapes escapes) {
+void appendByteEscape(std::string& out, unsigned char byte) {
   static constexpr char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0xf];
+}
+
+std::string escapedText(std::string_view text, Escapes escapes) {
   std::string out;
   out.reserve(text.size());
   const auto at = [&](std::size_t i) {
@@ -57,11 +63,7 @@ std::string escapedText(std::string_view text, Escapes escapes) {
       out += text[i++];
       continue;
     }
-    for (const std::size_t end = i + length; i < end; ++i) {
-      out += "\\x";
-      out += kHex[at(i) >> 4];
-      out += kHex[at(i) & 0xf];
-    }
+    for (const std::size_t end = i + length; i < end; ++i) appendByteEscape(out, at(i));
   }
   return out;
 }

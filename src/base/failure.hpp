@@ -60,6 +60,9 @@ class Failure : public std::exception {
 enum class Escapes { AllControls, TerminalOnly };
 std::string escapedText(std::string_view text, Escapes escapes);
 
+// One byte as escapedText writes it: \xNN, lower-case.
+void appendByteEscape(std::string& out, unsigned char byte);
+
 // A file name, a path, an argument as failure reports show it: escapedText's AllControls.
 std::string visibleText(std::string_view text);
 // A host name as the debug listings show it: escapedText's TerminalOnly.

@@ -37,7 +37,6 @@ Fd connectTo(const std::string& path) {
 
 // Each byte that does not belong to a well-formed UTF-8 character as \xNN, the rest unchanged.
 std::string withBytesEscaped(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   if (utf8::isAscii(text)) return std::string(text);
   std::string out;
   out.reserve(text.size());
@@ -46,10 +45,7 @@ std::string withBytesEscaped(std::string_view text) {
     const char32_t codePoint = utf8::next(text, i);
     const std::string_view bytes = text.substr(start, i - start);
     if (codePoint == utf8::kReplacement && bytes != "\xef\xbf\xbd") {
-      const auto byte = static_cast<unsigned char>(bytes[0]);
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xf];
+      appendByteEscape(out, static_cast<unsigned char>(bytes[0]));
     } else {
       out += bytes;
     }
