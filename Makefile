@@ -81,6 +81,7 @@ bench: deps
 	@cmake --build build/bench -j$(JOBS) >/dev/null
 	build/bench/bench/delivery_bench 10000
 	build/bench/bench/scan_bench build/bench/src/cli/backup-monitor $${TMPDIR:-/tmp}/backup-monitor-bench
+	build/bench/bench/health_bench $${TMPDIR:-/tmp}/backup-monitor-bench
 
 # The fuzz targets need clang (libFuzzer), in a build of their own.
 FUZZ_RUNS ?= 10000000

@@ -50,7 +50,10 @@ Digest newDigest() {
 
 }  // namespace
 
-BackupContentReader::BackupContentReader() : buffer_(kBufferSize) {}
+BackupContentReader::BackupContentReader(const LastLinePattern* lastLine, Checks checks)
+    : buffer_(kBufferSize) {
+  if (checks == Checks::Completeness) check_ = std::make_unique<CompletenessCheck>(lastLine);
+}
 
 BackupContent BackupContentReader::read(const std::string& path) {
   // The type first: opening a device may rewind a tape or wait on a terminal. A status that
@@ -73,6 +76,7 @@ BackupContent BackupContentReader::read(const std::string& path) {
   }
   ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   const Digest digest = newDigest();
+  if (check_) check_->start();
   std::uint64_t bytes = 0;
   // Past the size it had when opened, the file is no longer the one measured: no need to read on.
   while (bytes <= size) {
@@ -81,6 +85,7 @@ BackupContent BackupContentReader::read(const std::string& path) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return unreadable(bytes, std::string("read: ") + std::strerror(errno));
     EVP_DigestUpdate(digest.get(), buffer_.data(), static_cast<std::size_t>(n));
+    if (check_) check_->feed(buffer_.data(), static_cast<std::size_t>(n));
     bytes += static_cast<std::uint64_t>(n);
   }
   if (bytes == size && ::fstat(file.get(), &status) != 0) {
@@ -95,7 +100,7 @@ BackupContent BackupContentReader::read(const std::string& path) {
   unsigned char hash[EVP_MAX_MD_SIZE];
   unsigned int hashSize = 0;
   EVP_DigestFinal_ex(digest.get(), hash, &hashSize);
-  return {bytes, hexText(hash, hashSize), ""};
+  return {bytes, hexText(hash, hashSize), "", check_ ? check_->finish() : Completeness()};
 }
 
 }  // namespace bm

@@ -1,5 +1,8 @@
 #include "reports/health.hpp"
 
+#include <cstdlib>
+#include <memory>
+
 #include "base/console.hpp"
 #include "base/failure.hpp"
 #include "base/json_escape.hpp"
@@ -23,11 +26,33 @@ void printEntry(const BackupEntry& entry, const BackupContent& content) {
   console::write(" ");
   console::write(std::to_string(content.bytes));
   console::write(" ");
-  if (content.error.empty()) {
+  if (content.error.empty() && content.completeness.incomplete.empty()) {
     console::line(content.sha256);
+  } else if (content.error.empty()) {
+    console::write(content.sha256);
+    console::write(" incompleto: ");
+    console::line(visibleText(content.completeness.incomplete));
   } else {
     console::write("- ");
     console::line(visibleText(content.error));
+  }
+}
+
+// The pattern of BACKUP_MONITOR_LAST_LINE, read before anything is sent; none when it is unset
+// or empty, as with Zabbix's own variables.
+std::unique_ptr<LastLinePattern> lastLinePattern() {
+  const char* text = std::getenv("BACKUP_MONITOR_LAST_LINE");
+  if (text == nullptr || *text == '\0') return nullptr;
+  return std::make_unique<LastLinePattern>(text, "BACKUP_MONITOR_LAST_LINE");
+}
+
+// What of a backup could not be checked (an encrypted member) is no problem of the backup's,
+// so it is said here and not to Zabbix.
+void noteUnchecked(SystemLog& log, const std::string& path, const BackupContent& content) {
+  if (content.error.empty() && !content.completeness.unchecked.empty()) {
+    log.detail(SystemLog::Severity::Notice,
+               "a completude de " + quotedText(path) +
+                   " não foi verificada: " + content.completeness.unchecked);
   }
 }
 
@@ -37,6 +62,10 @@ std::string saudeJson(const BackupContent& content, const std::vector<std::strin
   std::string json = R"({"bytes":)" + std::to_string(content.bytes);
   if (content.error.empty()) {
     json += R"(,"sha256":")" + content.sha256 + '"';
+    if (!content.completeness.incomplete.empty()) {
+      json += R"(,"incomplete":)";
+      json::appendKeptString(json, content.completeness.incomplete);
+    }
   } else {
     json += R"(,"error":)";
     json::appendKeptString(json, content.error);
@@ -55,6 +84,7 @@ std::string saudeJson(const BackupContent& content, const std::vector<std::strin
 }
 
 void coletarSaude(const std::string& caminho, SystemLog& log) {
+  const std::unique_ptr<LastLinePattern> lastLine = lastLinePattern();
   ScanResult scan = scanBackupDirectoryWithNames(caminho, &log);
   const std::vector<std::string> fileNames = std::move(scan.fileNames);
   // Two devices behind one host are found here, where the names are at hand.
@@ -66,7 +96,7 @@ void coletarSaude(const std::string& caminho, SystemLog& log) {
   const bool debug = zabbix_host() == "debug";
   if (debug) printDebugHeader();
   Delivery delivery(log, mode());
-  BackupContentReader reader;
+  BackupContentReader reader(lastLine.get());
   // Both in host-name order: the merged hosts are met one after the other.
   auto nextMerged = merged.begin();
   const std::vector<std::string> none;
@@ -74,7 +104,9 @@ void coletarSaude(const std::string& caminho, SystemLog& log) {
     while (nextMerged != merged.end() && nextMerged->nomeHost < entry.nomeHost) ++nextMerged;
     const bool isMerged = nextMerged != merged.end() && nextMerged->nomeHost == entry.nomeHost;
     // Read one at a time, as each is printed or sent: nothing of a file is held past its turn.
-    const BackupContent content = reader.read(caminho + "/" + fileNames[entry.fileIndex]);
+    const std::string path = caminho + "/" + fileNames[entry.fileIndex];
+    const BackupContent content = reader.read(path);
+    noteUnchecked(log, path, content);
     if (debug) {
       printEntry(entry, content);
     } else {

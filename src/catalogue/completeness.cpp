@@ -1,0 +1,232 @@
+#include "catalogue/completeness.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/failure.hpp"
+#include "catalogue/zip_check.hpp"
+
+namespace bm {
+namespace {
+
+// Inflated a piece at a time: the window, not the output, is what zlib needs kept.
+constexpr std::size_t kOutputSize = std::size_t{64} * 1024;
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+bool allBlank(const char* data, std::size_t size) {
+  return std::all_of(data, data + size, isBlank);
+}
+
+std::string withoutTrailingBlanks(std::string line) {
+  while (!line.empty() && isBlank(line.back())) line.pop_back();
+  return line;
+}
+
+// What a line says in a verdict: its start, enough to recognise it.
+std::string shownLine(const std::string& line) {
+  constexpr std::size_t kShown = 200;
+  return quotedText(line.size() > kShown ? line.substr(0, kShown) + "..." : line);
+}
+
+}  // namespace
+
+LastLinePattern::LastLinePattern(const std::string& text, const std::string& setting)
+    : setting_(setting) {
+  const int result = ::regcomp(&compiled_, text.c_str(), REG_EXTENDED | REG_NOSUB);
+  if (result != 0) {
+    char reason[256];
+    ::regerror(result, &compiled_, reason, sizeof reason);
+    throw Failure(FailureKind::Configuration,
+                  setting + ": expressão " + quotedText(text) + " inválida: " + reason);
+  }
+}
+
+LastLinePattern::~LastLinePattern() { ::regfree(&compiled_); }
+
+bool LastLinePattern::matches(const std::string& line) const {
+  return ::regexec(&compiled_, line.c_str(), 0, nullptr, 0) == 0;
+}
+
+void LastLineTracker::reset() {
+  complete_.clear();
+  partial_.clear();
+  partialBlank_ = true;
+}
+
+void LastLineTracker::appendPartial(const char* data, std::size_t size) {
+  if (partial_.size() < kKept) partial_.append(data, std::min(size, kKept - partial_.size()));
+  partialBlank_ = partialBlank_ && allBlank(data, size);
+}
+
+// From the last line ending back: only the trailing blank lines of a piece are looked at.
+void LastLineTracker::feed(const char* data, std::size_t size) {
+  const auto* lastEnd = static_cast<const char*>(::memrchr(data, '\n', size));
+  if (lastEnd == nullptr) {
+    appendPartial(data, size);
+    return;
+  }
+  const char* lineEnd = lastEnd;
+  for (;;) {
+    const auto* before =
+        static_cast<const char*>(::memrchr(data, '\n', static_cast<std::size_t>(lineEnd - data)));
+    const char* lineStart = before == nullptr ? data : before + 1;
+    const auto length = static_cast<std::size_t>(lineEnd - lineStart);
+    if (before == nullptr) {  // the first line of the piece ends the one begun before it
+      appendPartial(lineStart, length);
+      if (!partialBlank_) complete_.swap(partial_);
+      break;
+    }
+    if (!allBlank(lineStart, length)) {
+      complete_.assign(lineStart, std::min(length, kKept));
+      break;
+    }
+    lineEnd = before;
+  }
+  partial_.clear();
+  partialBlank_ = true;
+  appendPartial(lastEnd + 1, static_cast<std::size_t>(data + size - lastEnd - 1));
+}
+
+std::string LastLineTracker::last() const {
+  return withoutTrailingBlanks(partialBlank_ ? complete_ : partial_);
+}
+
+Inflater::Inflater() {
+  if (::inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
+    throw Failure(FailureKind::System, "inflateInit2: memória insuficiente");
+  }
+}
+
+Inflater::~Inflater() { ::inflateEnd(&stream_); }
+
+void Inflater::resetRaw() { ::inflateReset2(&stream_, -MAX_WBITS); }
+
+void Inflater::resetGzip() { ::inflateReset2(&stream_, MAX_WBITS + 16); }
+
+CompletenessCheck::CompletenessCheck(const LastLinePattern* lastLine)
+    : lastLine_(lastLine), output_(kOutputSize) {}
+
+CompletenessCheck::~CompletenessCheck() = default;
+
+void CompletenessCheck::start() {
+  kind_ = Kind::Unknown;
+  head_.clear();
+  stopped_ = false;
+  betweenMembers_ = false;
+  expanded_ = 0;
+  verdict_ = Completeness();
+  tracker_.reset();
+}
+
+void CompletenessCheck::feed(const unsigned char* data, std::size_t size) {
+  if (kind_ != Kind::Unknown) {
+    feedKnown(data, size);
+    return;
+  }
+  // Four bytes tell a zip; a read shorter than that is waited out.
+  const std::size_t taken = std::min(size, 4 - head_.size());
+  head_.append(reinterpret_cast<const char*>(data), taken);
+  if (head_.size() < 4) return;
+  recognise();
+  feedKnown(data + taken, size - taken);
+}
+
+void CompletenessCheck::recognise() {
+  const std::string head = std::move(head_);
+  if (head.compare(0, 4, "PK\x03\x04") == 0 || head.compare(0, 4, "PK\x05\x06") == 0) {
+    kind_ = Kind::Zip;
+    zip_ = std::make_unique<ZipCheck>(inflater_, output_);
+  } else if (head.compare(0, 3, "\x1f\x8b\x08") == 0) {
+    kind_ = Kind::Gzip;
+    inflater_.resetGzip();
+  } else {
+    kind_ = Kind::Plain;
+  }
+  feedKnown(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+}
+
+void CompletenessCheck::feedKnown(const unsigned char* data, std::size_t size) {
+  if (size == 0 || stopped_) return;
+  if (kind_ == Kind::Zip) {
+    zip_->feed(data, size);
+  } else if (kind_ == Kind::Gzip) {
+    feedGzip(data, size);
+  } else if (lastLine_ != nullptr) {
+    tracker_.feed(reinterpret_cast<const char*>(data), size);
+  }
+}
+
+// Members one after the other, as gzip itself reads them; bytes after a member that do not
+// begin another are ignored, as gzip ignores them.
+void CompletenessCheck::feedGzip(const unsigned char* data, std::size_t size) {
+  if (betweenMembers_) {
+    if (data[0] != 0x1f || (size > 1 && data[1] != 0x8b)) {
+      stopped_ = true;
+      return;
+    }
+    betweenMembers_ = false;
+    inflater_.resetGzip();
+  }
+  inflateGzip(data, size);
+}
+
+void CompletenessCheck::stopGzip(std::string incomplete, std::string unchecked) {
+  verdict_.incomplete = std::move(incomplete);
+  verdict_.unchecked = std::move(unchecked);
+  stopped_ = true;
+}
+
+void CompletenessCheck::inflateGzip(const unsigned char* data, std::size_t size) {
+  z_stream& z = inflater_.stream();
+  z.next_in = const_cast<unsigned char*>(data);  // zlib's interface, which never writes it
+  z.avail_in = static_cast<uInt>(size);
+  int result = Z_OK;
+  do {
+    z.next_out = output_.data();
+    z.avail_out = static_cast<uInt>(output_.size());
+    result = ::inflate(&z, Z_NO_FLUSH);
+    const std::size_t produced = output_.size() - z.avail_out;
+    expanded_ += produced;
+    if (lastLine_ != nullptr)
+      tracker_.feed(reinterpret_cast<const char*>(output_.data()), produced);
+    if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR) {
+      const std::string reason = z.msg != nullptr ? z.msg : "";
+      stopGzip(reason == "incorrect data check"     ? "CRC-32 errado no gzip"
+               : reason == "incorrect length check" ? "tamanho errado no gzip"
+                                                    : "gzip inválido: " + reason,
+               "");
+      return;
+    }
+    if (expanded_ > kMostExpanded) {
+      stopGzip("", "mais de " + std::to_string(kMostExpanded) +
+                       " bytes descomprimidos; o resto não foi verificado");
+      return;
+    }
+  } while (result != Z_STREAM_END && (z.avail_out == 0 || z.avail_in > 0));
+  if (result == Z_STREAM_END) {
+    const std::size_t rest = z.avail_in;
+    betweenMembers_ = true;
+    if (rest > 0) feedGzip(data + size - rest, rest);
+  }
+}
+
+Completeness CompletenessCheck::finish() {
+  if (kind_ == Kind::Unknown) recognise();
+  if (kind_ == Kind::Zip) return zip_->finish();
+  Completeness verdict = std::move(verdict_);
+  if (kind_ == Kind::Gzip && !stopped_ && !betweenMembers_) verdict.incomplete = "gzip cortado";
+  if (lastLine_ == nullptr || !verdict.incomplete.empty() || !verdict.unchecked.empty()) {
+    return verdict;
+  }
+  const std::string line = tracker_.last();
+  if (line.empty()) {
+    verdict.incomplete = "nenhuma linha não vazia para " + lastLine_->setting();
+  } else if (!lastLine_->matches(line)) {
+    verdict.incomplete =
+        "última linha " + shownLine(line) + " não confere com " + lastLine_->setting();
+  }
+  return verdict;
+}
+
+}  // namespace bm

@@ -1,0 +1,120 @@
+#include "support/archives.hpp"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+namespace bm::test {
+namespace {
+
+void put16(std::string& out, unsigned value) {
+  out += static_cast<char>(value & 0xff);
+  out += static_cast<char>((value >> 8) & 0xff);
+}
+
+void put32(std::string& out, std::uint32_t value) {
+  put16(out, value & 0xffff);
+  put16(out, value >> 16);
+}
+
+// deflate with windowBits: raw (-15) for a zip member, gzip (31) for a gzip file.
+std::string compressed(const std::string& content, int windowBits) {
+  z_stream z{};
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
+    throw std::runtime_error("deflateInit2");
+  }
+  std::string out(deflateBound(&z, content.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+  z.avail_in = static_cast<uInt>(content.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
+  return out;
+}
+
+struct Written {
+  std::uint32_t crc;
+  std::uint32_t compressedSize;
+  std::uint32_t offset;
+};
+
+// The fields a local header and a central entry share, from "version needed" to the name's size.
+void putCommon(std::string& out, const ZipMember& member, const Written& w, bool sizes) {
+  put16(out, 20);
+  put16(out, (member.descriptor ? 0x8 : 0) | (member.encrypted ? 0x1 : 0));
+  put16(out, member.deflated ? 8 : 0);
+  put16(out, 0);     // 00:00
+  put16(out, 0x21);  // 1980-01-01
+  put32(out, sizes ? w.crc : 0);
+  put32(out, sizes ? w.compressedSize : 0);
+  put32(out, sizes ? static_cast<std::uint32_t>(member.content.size()) : 0);
+  put16(out, static_cast<unsigned>(member.name.size()));
+  put16(out, 0);
+}
+
+}  // namespace
+
+std::string zipArchive(const std::vector<ZipMember>& members, const std::string& comment) {
+  std::string out;
+  std::vector<Written> written;
+  for (const ZipMember& m : members) {
+    const std::string data = m.deflated ? compressed(m.content, -15) : m.content;
+    const Written w{static_cast<std::uint32_t>(crc32_z(
+                        0, reinterpret_cast<const Bytef*>(m.content.data()), m.content.size())),
+                    static_cast<std::uint32_t>(data.size()),
+                    static_cast<std::uint32_t>(out.size())};
+    put32(out, 0x04034b50);
+    putCommon(out, m, w, !m.descriptor);
+    out += m.name + data;
+    if (m.descriptor) {
+      put32(out, 0x08074b50);
+      put32(out, w.crc);
+      put32(out, w.compressedSize);
+      put32(out, static_cast<std::uint32_t>(m.content.size()));
+    }
+    written.push_back(w);
+  }
+  const auto centralStart = static_cast<std::uint32_t>(out.size());
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    put32(out, 0x02014b50);
+    put16(out, 20);  // made by
+    putCommon(out, members[i], written[i], true);
+    put16(out, 0);  // comment
+    put16(out, 0);  // disk
+    put16(out, 0);  // internal attributes
+    put32(out, 0);  // external attributes
+    put32(out, written[i].offset);
+    out += members[i].name;
+  }
+  const auto centralSize = static_cast<std::uint32_t>(out.size()) - centralStart;
+  put32(out, 0x06054b50);
+  put32(out, 0);
+  put16(out, static_cast<unsigned>(members.size()));
+  put16(out, static_cast<unsigned>(members.size()));
+  put32(out, centralSize);
+  put32(out, centralStart);
+  put16(out, static_cast<unsigned>(comment.size()));
+  return out + comment;
+}
+
+std::string gzipped(const std::string& content) { return compressed(content, 31); }
+
+std::string configurationText(std::size_t size, unsigned seed) {
+  std::string text = "!\nhostname sw" + std::to_string(seed) + "\n!\n";
+  unsigned state = seed * 2654435761U + 1;
+  for (unsigned port = 1; text.size() + 5 < size; ++port) {
+    state = state * 1103515245U + 12345U;
+    text += "interface GigabitEthernet1/0/" + std::to_string(port) + "\n description uplink " +
+            std::to_string(state >> 20) + "\n switchport access vlan " +
+            std::to_string(state % 4000 + 1) + "\n ip address 10." + std::to_string(state >> 24) +
+            "." + std::to_string((state >> 8) & 0xff) + ".1 255.255.255.0\n!\n";
+  }
+  text.resize(size > 5 ? size - 5 : 0, '!');
+  return text + "\nend\n";
+}
+
+}  // namespace bm::test
