@@ -207,7 +207,7 @@ void ZipCheck::onLocalNames() {
   }
   // Without its sizes, a member's end is found only by inflating it.
   sizeKnown_ = !member_.descriptor || member_.data != Data::Deflated;
-  if (sizeKnown_ && member_.descriptor && member_.compressed == 0) {
+  if (state_ != State::Stopped && sizeKnown_ && member_.descriptor && member_.compressed == 0) {
     unchecked(memberText() + " gravado sem tamanho", true);
   }
   memberLeft_ = member_.compressed;

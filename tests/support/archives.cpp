@@ -17,6 +17,11 @@ void put32(std::string& out, std::uint32_t value) {
   put16(out, value >> 16);
 }
 
+void put64(std::string& out, std::uint64_t value) {
+  put32(out, static_cast<std::uint32_t>(value));
+  put32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
 // deflate with windowBits: raw (-15) for a zip member, gzip (31) for a gzip file.
 std::string compressed(const std::string& content, int windowBits) {
   z_stream z{};
@@ -44,21 +49,34 @@ struct Written {
 
 // The fields a local header and a central entry share, from "version needed" to the name's size.
 void putCommon(std::string& out, const ZipMember& member, const Written& w, bool sizes) {
+  const std::uint32_t saturated = 0xffffffff;
   put16(out, 20);
   put16(out, (member.descriptor ? 0x8 : 0) | (member.encrypted ? 0x1 : 0));
   put16(out, member.deflated ? 8 : 0);
   put16(out, 0);     // 00:00
   put16(out, 0x21);  // 1980-01-01
   put32(out, sizes ? w.crc : 0);
-  put32(out, sizes ? w.compressedSize : 0);
-  put32(out, sizes ? static_cast<std::uint32_t>(member.content.size()) : 0);
+  put32(out, !sizes ? 0 : member.zip64 ? saturated : w.compressedSize);
+  put32(out, !sizes         ? 0
+             : member.zip64 ? saturated
+                            : static_cast<std::uint32_t>(member.content.size()));
   put16(out, static_cast<unsigned>(member.name.size()));
-  put16(out, 0);
+  put16(out, member.zip64 ? 20 : 0);
+}
+
+// The zip64 extra field: the size, then the compressed size.
+void putZip64Extra(std::string& out, const ZipMember& member, const Written& w) {
+  if (!member.zip64) return;
+  put16(out, 0x0001);
+  put16(out, 16);
+  put64(out, member.content.size());
+  put64(out, w.compressedSize);
 }
 
 }  // namespace
 
-std::string zipArchive(const std::vector<ZipMember>& members, const std::string& comment) {
+std::string zipArchive(const std::vector<ZipMember>& members, const std::string& comment,
+                       bool zip64End) {
   std::string out;
   std::vector<Written> written;
   for (const ZipMember& m : members) {
@@ -69,12 +87,19 @@ std::string zipArchive(const std::vector<ZipMember>& members, const std::string&
                     static_cast<std::uint32_t>(out.size())};
     put32(out, 0x04034b50);
     putCommon(out, m, w, !m.descriptor);
-    out += m.name + data;
+    out += m.name;
+    putZip64Extra(out, m, w);
+    out += data;
     if (m.descriptor) {
       put32(out, 0x08074b50);
       put32(out, w.crc);
-      put32(out, w.compressedSize);
-      put32(out, static_cast<std::uint32_t>(m.content.size()));
+      if (m.zip64) {
+        put64(out, w.compressedSize);
+        put64(out, m.content.size());
+      } else {
+        put32(out, w.compressedSize);
+        put32(out, static_cast<std::uint32_t>(m.content.size()));
+      }
     }
     written.push_back(w);
   }
@@ -89,14 +114,32 @@ std::string zipArchive(const std::vector<ZipMember>& members, const std::string&
     put32(out, 0);  // external attributes
     put32(out, written[i].offset);
     out += members[i].name;
+    putZip64Extra(out, members[i], written[i]);
   }
   const auto centralSize = static_cast<std::uint32_t>(out.size()) - centralStart;
+  if (zip64End) {
+    const std::uint64_t at = out.size();
+    put32(out, 0x06064b50);
+    put64(out, 44);
+    put16(out, 45);
+    put16(out, 45);
+    put32(out, 0);
+    put32(out, 0);
+    put64(out, members.size());
+    put64(out, members.size());
+    put64(out, centralSize);
+    put64(out, centralStart);
+    put32(out, 0x07064b50);
+    put32(out, 0);
+    put64(out, at);
+    put32(out, 1);
+  }
   put32(out, 0x06054b50);
   put32(out, 0);
-  put16(out, static_cast<unsigned>(members.size()));
-  put16(out, static_cast<unsigned>(members.size()));
-  put32(out, centralSize);
-  put32(out, centralStart);
+  put16(out, zip64End ? 0xffff : static_cast<unsigned>(members.size()));
+  put16(out, zip64End ? 0xffff : static_cast<unsigned>(members.size()));
+  put32(out, zip64End ? 0xffffffff : centralSize);
+  put32(out, zip64End ? 0xffffffff : centralStart);
   put16(out, static_cast<unsigned>(comment.size()));
   return out + comment;
 }

@@ -14,10 +14,13 @@ struct ZipMember {
   bool deflated = true;
   bool descriptor = false;
   bool encrypted = false;
+  bool zip64 = false;  // sizes in a zip64 extra field (and descriptor)
 };
 
-// A zip archive as zip tools write it: the members, the central directory, the end record.
-std::string zipArchive(const std::vector<ZipMember>& members, const std::string& comment = "");
+// A zip archive as zip tools write it: the members, the central directory, the end record (with
+// the zip64 end record and its locator before it, given zip64End).
+std::string zipArchive(const std::vector<ZipMember>& members, const std::string& comment = "",
+                       bool zip64End = false);
 
 // content as one gzip member, as gzip writes it.
 std::string gzipped(const std::string& content);
