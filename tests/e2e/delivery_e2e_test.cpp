@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "e2e.hpp"
+#include "support/archives.hpp"
 #include "support/fake_zabbix.hpp"
 
 namespace bm::test {
@@ -241,6 +242,34 @@ TEST(Delivery, HealthSendsOneValuePerHostUnderTheKeysTheServerMade) {
   EXPECT_EQ(FakeZabbix::body(requests[1]),
             senderData("backups", "saudeBackup[SW2]",
                        R"({\"bytes\":0,\"error\":\"não é um arquivo regular\"})"));
+}
+
+// An incomplete backup's value says why after its digest; a last-line pattern that is not an
+// expression ends the run before anything is sent.
+TEST(Delivery, HealthSaysWhyABackupIsIncomplete) {
+  TempDir tmp;
+  const std::string zip = zipArchive({{"running.cfg", "hostname sw1\nend\n"}});
+  std::ofstream(tmp / "sw1", std::ios::binary) << zip.substr(0, zip.size() - 30);
+  FakeZabbix server(57, alwaysSuccess());
+  RunOptions options;
+  options.env = {{"BACKUP_MONITOR_LAST_LINE", "^end$"}};
+  EXPECT_EQ(describe(runAgent({"coletarSaude", tmp.path(), "127.0.0.57", "backups"}, options)),
+            expected(0, ""));
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(
+      FakeZabbix::body(server.requests()[0]),
+      senderData("backups", "saudeBackup[SW1]",
+                 R"({\"bytes\":109,\"sha256\":\"c507fc717edff88173d3cf3ec7588f67de48a85b3e67)"
+                 R"(358dd38a55f872e1ac57\",\"incomplete\":\"zip cortado no diretório central\"})"));
+
+  options.env = {{"BACKUP_MONITOR_LAST_LINE", "(end"}};
+  EXPECT_EQ(describe(runAgent({"coletarSaude", tmp.path(), "127.0.0.57", "backups"}, options)),
+            expected(1, "",
+                     failureReport("ConfiguracaoInvalida",
+                                   "BACKUP_MONITOR_LAST_LINE: expressão '(end' inválida: "
+                                   "Unmatched ( or \\(",
+                                   "LastLinePattern", "src/catalogue/completeness.cpp")));
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 // What the fleet must not miss reaches Zabbix: the health value of a host whose files' names

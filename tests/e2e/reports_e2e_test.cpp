@@ -1,6 +1,7 @@
 // Both reports end to end in debug mode, and the failures that end a report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
@@ -14,12 +15,26 @@
 
 #include "base/fd.hpp"
 #include "e2e.hpp"
+#include "support/archives.hpp"
 
 namespace bm::test {
 namespace {
 
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string sha256Of(const std::string& bytes) {
+  unsigned char hash[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), hash, &size, EVP_sha256(), nullptr);
+  std::string hex;
+  char digit[3];
+  for (unsigned int i = 0; i < size; ++i) {
+    std::snprintf(digit, sizeof digit, "%02x", hash[i]);
+    hex += digit;
+  }
+  return hex;
 }
 
 class Reports : public testing::Test {
@@ -339,6 +354,63 @@ TEST_F(Reports, HealthOfALargeBackupCostsNoMoreMemory) {
   std::cout << "peak RSS: " << smallRun.peakKib << " KiB for a few bytes, " << largeRun.peakKib
             << " KiB for 256 MiB\n";
   EXPECT_LE(largeRun.peakKib, smallRun.peakKib + 1024);
+}
+
+// Real archives, sound, cut at several points and with a byte flipped inside a member, and text
+// with and without a pattern for its last line: each incomplete one says what is wrong after its
+// digest, the sound ones print as they always have.
+TEST_F(Reports, HealthSaysWhatIsIncomplete) {
+  const std::string dir = directory("routers");
+  const std::string config = configurationText(30000, 7);
+  const std::string zip = zipArchive({{"running.cfg", config}, {"vlan.dat", config.substr(99)}});
+  const std::size_t central = zip.find("PK\x01\x02");
+  const std::string gz = gzipped(config);
+  std::string flipped = zipArchive({{"running.cfg", config, false}});
+  flipped[2000] = 'X';
+  const std::map<std::string, std::string> files = {
+      {"zip-ok", zip},
+      {"zip-cut-member", zip.substr(0, 3000)},
+      {"zip-cut-directory", zip.substr(0, central)},
+      {"zip-cut-end", zip.substr(0, zip.size() - 1)},
+      {"zip-flipped", flipped},
+      {"gz-ok", gz},
+      {"gz-cut", gz.substr(0, gz.size() - 5)},
+      {"text-ok", config},
+      {"text-cut", config.substr(0, 20000) + "\n"},
+  };
+  const std::map<std::string, std::string> verdicts = {
+      {"zip-cut-member", "zip cortado no membro 'running.cfg'"},
+      {"zip-cut-directory", "zip cortado: sem o diretório central"},
+      {"zip-cut-end", "zip cortado no diretório central"},
+      {"zip-flipped", "CRC-32 errado no membro 'running.cfg'"},
+      {"gz-cut", "gzip cortado"},
+  };
+  // Its last line, without the blank the cut left at its end.
+  std::string cutLine = config.substr(0, 20000);
+  cutLine = cutLine.substr(cutLine.rfind('\n') + 1);
+  cutLine.erase(cutLine.find_last_not_of(' ') + 1);
+  for (const auto& [name, bytes] : files) {
+    writeFile(dir + "/" + name, bytes);
+    setModificationTime(dir + "/" + name, 1700000000);
+  }
+  for (const bool pattern : {false, true}) {
+    SCOPED_TRACE(pattern ? "with a pattern" : "without a pattern");
+    std::map<std::string, std::string> lines;
+    for (const auto& [name, bytes] : files) {
+      std::string upper = name;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      std::string verdict = verdicts.count(name) != 0 ? verdicts.at(name) : "";
+      if (pattern && name == "text-cut") {
+        verdict = "última linha '" + cutLine + "' não confere com BACKUP_MONITOR_LAST_LINE";
+      }
+      lines[name] = upper + " 2023-11-14 " + std::to_string(bytes.size()) + " " + sha256Of(bytes) +
+                    (verdict.empty() ? "" : " incompleto: " + verdict);
+    }
+    RunOptions options;
+    if (pattern) options.env = {{"BACKUP_MONITOR_LAST_LINE", "^end$"}};
+    EXPECT_EQ(describe(runAgent({"coletarSaude", dir, "s", "debug"}, options)),
+              expected(0, kDebugHeader + inListingOrder(dir, lines)));
+  }
 }
 
 TEST_F(Reports, AReportWhoseOutputNobodyReadsStillFinishes) {
