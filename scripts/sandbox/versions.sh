@@ -29,7 +29,7 @@ case "$version" in
 esac
 packages="postgresql zabbix-server-pgsql procps zabbix-frontend-php php$php-cgi php$php-cli
           php$php-pgsql php$php-bcmath php$php-mbstring php$php-gd php$php-xml curl jq sqlite3
-          util-linux debootstrap socat"
+          util-linux debootstrap socat zip"
 
 # Mounts below the chroot that a killed run left behind (a release check's source tree, /dev,
 # /proc), undone, deepest first, before the chroot is used again: a bind of a source tree that

@@ -29,7 +29,7 @@ mkdir "$dir/$today.cfg.unreadable"
 out=$("$agent" descobertaBackups "$dir" 127.0.0.1 backups)
 [ "$out" = OK ] || fail "discovery printed: $out"
 wait_for "discovered health" "SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'saudeBackup[%'" 3
-wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 30
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 33
 "$sandbox" reload
 
 # The server's preprocessing may take the first values after new dependent items without them:
@@ -68,7 +68,7 @@ fleet_items="SELECT count(*) FROM items WHERE flags = 4 AND key_ LIKE 'ultimaMod
 fleet_triggers="SELECT count(*) FROM triggers t WHERE flags = 4 AND EXISTS (SELECT 1 FROM functions f
                 JOIN items i USING (itemid) WHERE f.triggerid = t.triggerid AND i.key_ LIKE '%[FLEET%')"
 wait_until 120 "" sql_is "$fleet_items" 2000 2>/dev/null || fail "the fleet's items: $(sql "$fleet_items")"
-wait_until 120 "" sql_is "$fleet_triggers" 20000 2>/dev/null ||
+wait_until 120 "" sql_is "$fleet_triggers" 22000 2>/dev/null ||
   fail "the fleet's triggers: $(sql "$fleet_triggers")"
 "$sandbox" reload
 "$sandbox" status >/dev/null || fail "the server did not survive the fleet's discovery"

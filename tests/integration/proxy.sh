@@ -26,7 +26,7 @@ wait_for "items discovered through the proxy" "SELECT count(*) FROM items WHERE 
 # The new items reach the server's cache, then the proxy's.
 "$sandbox" reload
 # Each device's age, health, size and digest, and the host's empty-directory trapper.
-wait_proxy_items backup-proxy 127.0.0.1 13
+wait_proxy_items backup-proxy 127.0.0.1 16
 
 start=$(date +%s%N)
 out=$("$agent" coletarData "$dir" 127.0.0.1:10053 backups)

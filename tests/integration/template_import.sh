@@ -53,10 +53,10 @@ for pair in "$dir backup-server" "$huawei backup-huawei"; do
 done
 discovered="SELECT count(*) FROM items i JOIN hosts h USING (hostid)
             WHERE h.host LIKE 'backup-%' AND i.flags = 4"
-# Per device: its age, its content's health and the size and digest taken from it; five triggers
-# on the age (its name's date among them), four on the health.
-wait_for "discovered items" "$discovered" 24
-wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 60
+# Per device: its age, its content's health and the size, completeness and digest taken from it;
+# five triggers on the age (its name's date among them), five on the health.
+wait_for "discovered items" "$discovered" 30
+wait_for "discovered triggers" "SELECT count(*) FROM triggers WHERE flags = 4" 66
 "$sandbox" reload
 
 for pair in "$dir backup-server" "$huawei backup-huawei"; do
@@ -99,7 +99,7 @@ expect FUTURE-ROUTER "$ahead" 0
 # Names that stay the same from day to day, and the age beside each problem.
 [ "$(sql "SELECT name FROM items WHERE key_ = 'ultimaModificacao[OLD-ROUTER]'")" = \
   'Idade do backup de OLD-ROUTER' ] || fail "the item's name carries more than the device"
-[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 42 ] ||
+[ "$(sql "SELECT count(*) FROM triggers WHERE flags = 4 AND opdata LIKE '%{ITEM.LASTVALUE}'")" = 48 ] ||
   fail "triggers without the age as operational data"
 
 # While ages arrive, backup-server's count of them has values and its collection problem is off.
