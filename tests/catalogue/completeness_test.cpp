@@ -157,8 +157,9 @@ TEST(Completeness, TheLastLineMustMatchThePattern) {
     ADD_FAILURE() << "an invalid expression was taken";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), FailureKind::Configuration);
-    EXPECT_EQ(failure.message(),
-              "BACKUP_MONITOR_LAST_LINE: expressão '(end' inválida: Unmatched ( or \\(");
+    // The reason is the C library's, whose wording is not ours to pin.
+    EXPECT_EQ(failure.message().rfind("BACKUP_MONITOR_LAST_LINE: expressão '(end' inválida: ", 0),
+              0u);
   }
 }
 
