@@ -68,7 +68,7 @@ void write(const std::string& path, const std::string& bytes) {
 // Configuration text sized so that its zip is about 20 KiB.
 bool makeSmallZips(const std::string& dir, int files) {
   if (!prepare(dir)) return false;
-  const std::size_t probe = 100 * 1024;
+  const std::size_t probe = std::size_t{100} * 1024;
   const std::size_t zipped =
       bm::test::zipArchive({{"running.cfg", bm::test::configurationText(probe, 1)}}).size();
   const std::size_t text = probe * 20 * 1024 / zipped;
@@ -116,7 +116,7 @@ int inflateAll(const std::string& dir) {
   z_stream z{};
   inflateInit2(&z, -MAX_WBITS);
   for (const std::string& name : bm::test::listingOrder(dir)) {
-    std::ifstream in(dir + "/" + name, std::ios::binary | std::ios::ate);
+    std::ifstream in(dir + '/' + name, std::ios::binary | std::ios::ate);
     std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
     in.seekg(0);
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -146,7 +146,7 @@ int readAll(const std::string& how, const std::string& dir) {
   std::uint64_t bytes = 0;
   std::uint64_t incomplete = 0;
   for (const std::string& name : bm::test::listingOrder(dir)) {
-    const bm::BackupContent content = reader.read(dir + "/" + name);
+    const bm::BackupContent content = reader.read(dir + '/' + name);
     bytes += content.bytes;
     incomplete += content.completeness.incomplete.empty() ? 0 : 1;
   }
@@ -181,6 +181,7 @@ void measure(const std::string& self, const std::string& dir, int rounds, bool f
       static_cast<double>(checkRss) / 1024.0);
   if (!floor) return;
   std::vector<double> inflateTimes;
+  inflateTimes.reserve(static_cast<std::size_t>(rounds));
   for (int r = 0; r < rounds; ++r)
     inflateTimes.push_back(runOnce({self, "--inflate", dir}).seconds);
   const double i = median(inflateTimes);
@@ -202,9 +203,10 @@ int main(int argc, char** argv) try {
   ::mkdir(work.c_str(), 0755);
   const std::string small = work + "/zips-20000x20KiB";
   const std::string large = work + "/zips-4x256MiB";
-  const bool made = makeSmallZips(small, 20000) | makeLargeZips(large, 4, std::size_t{256} << 20);
+  const bool madeSmall = makeSmallZips(small, 20000);
+  const bool madeLarge = makeLargeZips(large, 4, std::size_t{256} << 20);
   // A child's peak memory counts its parent's, and making the archives took a lot: start again.
-  if (made) ::execv(argv[0], argv);
+  if (madeSmall || madeLarge) ::execv(argv[0], argv);
   std::printf("health's reading, median of %d runs each, alternating\n", rounds);
   measure(argv[0], small, rounds, true);
   measure(argv[0], large, rounds, false);
