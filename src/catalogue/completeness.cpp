@@ -111,6 +111,7 @@ CompletenessCheck::~CompletenessCheck() = default;
 
 void CompletenessCheck::start() {
   kind_ = Kind::Unknown;
+  empty_ = true;
   head_.clear();
   stopped_ = false;
   betweenMembers_ = false;
@@ -120,6 +121,7 @@ void CompletenessCheck::start() {
 }
 
 void CompletenessCheck::feed(const unsigned char* data, std::size_t size) {
+  empty_ = empty_ && size == 0;
   if (kind_ != Kind::Unknown) {
     feedKnown(data, size);
     return;
@@ -216,7 +218,8 @@ Completeness CompletenessCheck::finish() {
   if (kind_ == Kind::Zip) return zip_->finish();
   Completeness verdict = std::move(verdict_);
   if (kind_ == Kind::Gzip && !stopped_ && !betweenMembers_) verdict.incomplete = "gzip cortado";
-  if (lastLine_ == nullptr || !verdict.incomplete.empty() || !verdict.unchecked.empty()) {
+  // An empty file has no line, but its emptiness is its own problem, told by its size.
+  if (lastLine_ == nullptr || !verdict.incomplete.empty() || !verdict.unchecked.empty() || empty_) {
     return verdict;
   }
   const std::string line = tracker_.last();

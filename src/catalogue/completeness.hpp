@@ -108,7 +108,8 @@ class CompletenessCheck {
   std::unique_ptr<ZipCheck> zip_;  // made anew for each archive
   LastLineTracker tracker_;
   Kind kind_ = Kind::Unknown;
-  std::string head_;      // the first bytes, until they tell the kind
+  std::string head_;  // the first bytes, until they tell the kind
+  bool empty_ = true;
   bool stopped_ = false;  // the rest is not looked at
   bool betweenMembers_ = false;
   std::uint64_t expanded_ = 0;

@@ -77,10 +77,11 @@ expect_value history_str 'saudeBackup.completude[CUTTEXT]' completo  # no patter
 wait_for "problems" "SELECT count(*) FROM problem WHERE name LIKE 'Backup de %'" 4
 
 # With a pattern for the last line, the text cut short is incomplete too. The empty backup has no
-# line either, but its own problem, already raised, holds that one back.
+# line either, but emptiness is its own problem, not a second one.
 BACKUP_MONITOR_LAST_LINE='^(interface .*|x+)$' collect
 wait_for "problems with a last-line pattern" \
   "SELECT count(*) FROM problem WHERE name LIKE 'Backup de %'" 5
+expect_value history_str 'saudeBackup.completude[EMPTY]' completo
 expect_value history_str 'saudeBackup.completude[CUTTEXT]' \
   "última linha '$(tail -n 1 "$dir/cuttext")' não confere com BACKUP_MONITOR_LAST_LINE"
 problems=$("$sandbox" api problem.get '{"output":["name","severity"]}' |
