@@ -115,6 +115,7 @@ void CompletenessCheck::start() {
   head_.clear();
   stopped_ = false;
   betweenMembers_ = false;
+  nextMagic_.clear();
   expanded_ = 0;
   verdict_ = Completeness();
   tracker_.reset();
@@ -162,15 +163,28 @@ void CompletenessCheck::feedKnown(const unsigned char* data, std::size_t size) {
 // Members one after the other, as gzip itself reads them; bytes after a member that do not
 // begin another are ignored, as gzip ignores them.
 void CompletenessCheck::feedGzip(const unsigned char* data, std::size_t size) {
-  if (betweenMembers_) {
-    if (data[0] != 0x1f || (size > 1 && data[1] != 0x8b)) {
-      stopped_ = true;
-      return;
+  while (size > 0 && !stopped_) {
+    if (betweenMembers_) {
+      // Another member begins with both of its magic bytes, which two reads may split.
+      const std::size_t taken = std::min<std::size_t>(2 - nextMagic_.size(), size);
+      nextMagic_.append(reinterpret_cast<const char*>(data), taken);
+      data += taken;
+      size -= taken;
+      if (nextMagic_.size() < 2) return;
+      if (nextMagic_ != "\x1f\x8b") {
+        stopped_ = true;
+        return;
+      }
+      betweenMembers_ = false;
+      inflater_.resetGzip();
+      inflateGzip(reinterpret_cast<const unsigned char*>(nextMagic_.data()), 2);
+      nextMagic_.clear();
+      continue;
     }
-    betweenMembers_ = false;
-    inflater_.resetGzip();
+    const std::size_t rest = inflateGzip(data, size);
+    data += size - rest;
+    size = rest;
   }
-  inflateGzip(data, size);
 }
 
 void CompletenessCheck::stopGzip(std::string incomplete, std::string unchecked) {
@@ -179,7 +193,8 @@ void CompletenessCheck::stopGzip(std::string incomplete, std::string unchecked) 
   stopped_ = true;
 }
 
-void CompletenessCheck::inflateGzip(const unsigned char* data, std::size_t size) {
+// Inflates data into the current member; what is left after the member's end, if it ended.
+std::size_t CompletenessCheck::inflateGzip(const unsigned char* data, std::size_t size) {
   z_stream& z = inflater_.stream();
   z.next_in = const_cast<unsigned char*>(data);  // zlib's interface, which never writes it
   z.avail_in = static_cast<uInt>(size);
@@ -192,25 +207,24 @@ void CompletenessCheck::inflateGzip(const unsigned char* data, std::size_t size)
     expanded_ += produced;
     if (lastLine_ != nullptr)
       tracker_.feed(reinterpret_cast<const char*>(output_.data()), produced);
+    // What came out before a fault is told first, however the input was split.
+    if (expanded_ > kMostExpanded) {
+      stopGzip("", "mais de " + std::to_string(kMostExpanded) +
+                       " bytes descomprimidos; o resto não foi verificado");
+      return 0;
+    }
     if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR) {
       const std::string reason = z.msg != nullptr ? z.msg : "";
       stopGzip(reason == "incorrect data check"     ? "CRC-32 errado no gzip"
                : reason == "incorrect length check" ? "tamanho errado no gzip"
                                                     : "gzip inválido: " + reason,
                "");
-      return;
+      return 0;
     }
-    if (expanded_ > kMostExpanded) {
-      stopGzip("", "mais de " + std::to_string(kMostExpanded) +
-                       " bytes descomprimidos; o resto não foi verificado");
-      return;
-    }
-  } while (result != Z_STREAM_END && (z.avail_out == 0 || z.avail_in > 0));
-  if (result == Z_STREAM_END) {
-    const std::size_t rest = z.avail_in;
-    betweenMembers_ = true;
-    if (rest > 0) feedGzip(data + size - rest, rest);
-  }
+  } while (result == Z_OK && (z.avail_out == 0 || z.avail_in > 0));
+  if (result != Z_STREAM_END) return 0;
+  betweenMembers_ = true;
+  return z.avail_in;
 }
 
 Completeness CompletenessCheck::finish() {

@@ -99,7 +99,7 @@ class CompletenessCheck {
   void recognise();
   void feedKnown(const unsigned char* data, std::size_t size);
   void feedGzip(const unsigned char* data, std::size_t size);
-  void inflateGzip(const unsigned char* data, std::size_t size);
+  std::size_t inflateGzip(const unsigned char* data, std::size_t size);
   void stopGzip(std::string incomplete, std::string unchecked);
 
   const LastLinePattern* lastLine_;
@@ -112,6 +112,7 @@ class CompletenessCheck {
   bool empty_ = true;
   bool stopped_ = false;  // the rest is not looked at
   bool betweenMembers_ = false;
+  std::string nextMagic_;  // the first bytes after a member, until they tell another
   std::uint64_t expanded_ = 0;
   Completeness verdict_;
 };

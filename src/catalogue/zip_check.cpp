@@ -248,20 +248,22 @@ void ZipCheck::inflateMember(const unsigned char*& data, std::size_t size) {
         static_cast<std::uint32_t>(::crc32_z(member_.crcSeen, output_.data(), produced));
     member_.sizeSeen += produced;
     expanded_ += produced;
-  } while (result == Z_OK && z.avail_out == 0 && expandedWithin());
+  } while (result == Z_OK && z.avail_out == 0 && !overflowed() && expandedWithin());
   const std::size_t consumed = size - z.avail_in;
   data += consumed;
   offset_ += consumed;
   member_.compressedSeen += consumed;
   if (sizeKnown_) memberLeft_ -= consumed;
-  if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR) {
-    incomplete("dados comprimidos inválidos no " + memberText());
-  } else if (!member_.descriptor && member_.sizeSeen > member_.size) {
+  // The output before a fault is the same however the input came in pieces, so what it shows
+  // is told first: the verdict must not depend on the sizes of the reads.
+  if (overflowed()) {
     incomplete("tamanho errado no " + memberText());
   } else if (!expandedWithin()) {
     unchecked("mais de " + std::to_string(CompletenessCheck::kMostExpanded) +
                   " bytes descomprimidos; o resto não foi verificado",
               true);
+  } else if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR) {
+    incomplete("dados comprimidos inválidos no " + memberText());
   } else if (result == Z_STREAM_END) {
     streamEnded_ = true;
     endMemberData();
@@ -269,6 +271,9 @@ void ZipCheck::inflateMember(const unsigned char*& data, std::size_t size) {
     endMemberData();
   }
 }
+
+// More came out of the member than its header says it holds.
+bool ZipCheck::overflowed() const { return !member_.descriptor && member_.sizeSeen > member_.size; }
 
 bool ZipCheck::expandedWithin() const { return expanded_ <= CompletenessCheck::kMostExpanded; }
 

@@ -67,6 +67,7 @@ class ZipCheck {
   void onDescriptor();
   void endMember();
   bool expandedWithin() const;
+  bool overflowed() const;
   void onCentralNames();
   void onZip64End();
   void onEndHeader();
