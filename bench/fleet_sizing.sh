@@ -25,7 +25,7 @@ for devices in "${@:-1000 2000}"; do
   for i in $(seq -w 1 "$devices"); do echo "hostname sw$i" >"$dir/2026-12-07.cfg.sw$i.cfg"; done
   start=$SECONDS
   [ "$("$agent" descobertaBackups "$dir" 127.0.0.1 backups)" = OK ]
-  triggers=$(( devices * 10 ))
+  triggers=$(( devices * 11 ))  # the template's trigger prototypes, per device
   wait_until 900 "" count_is "SELECT count(*) FROM triggers WHERE flags = 4" "$triggers" ||
     { echo "discovery of $devices devices did not finish"; exit 1; }
   took=$((SECONDS - start))
