@@ -22,42 +22,16 @@
 #include <vector>
 
 #include "catalogue/backup_content.hpp"
+#include "measure.hpp"
 #include "support/archives.hpp"
-#include "support/run.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
 
-struct Sample {
-  double seconds;
-  long maxRssKiB;
-};
-
-Sample runOnce(const std::vector<std::string>& argv) {
-  bm::test::RunOptions options;
-  options.program = argv[0];
-  options.discardStdout = true;
-  const auto start = std::chrono::steady_clock::now();
-  const bm::test::RunResult result = bm::test::run(argv, options);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (result.status != 0) throw std::runtime_error(argv[1] + " " + argv[2] + " failed");
-  return {seconds, result.peakKib};
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// Made once: a marker file says the directory is complete.
-bool prepare(const std::string& dir) {
-  if (::access((dir + ".done").c_str(), F_OK) == 0) return false;
-  std::filesystem::remove_all(dir);
-  ::mkdir(dir.c_str(), 0755);
-  std::fprintf(stderr, "making %s\n", dir.c_str());
-  return true;
-}
+using bench::median;
+using bench::prepare;
+using bench::runOnce;
+using bench::Sample;
 
 void write(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -78,7 +52,7 @@ bool makeSmallZips(const std::string& dir, int files) {
     write(dir + name, bm::test::zipArchive({{"running.cfg", bm::test::configurationText(
                                                                 text, static_cast<unsigned>(i))}}));
   }
-  write(dir + ".done", "");
+  bench::finish(dir);
   return true;
 }
 
@@ -105,7 +79,7 @@ bool makeDenseZips(const std::string& dir, int files, std::size_t bytes) {
     std::snprintf(name, sizeof name, "/image-%d.zip", i);
     write(dir + name, bm::test::zipArchive(members));
   }
-  write(dir + ".done", "");
+  bench::finish(dir);
   return true;
 }
 

@@ -17,28 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "support/run.hpp"
-#include "support/temp_dir.hpp"
+#include "measure.hpp"
 
 namespace {
 
-struct Sample {
-  double seconds;
-  long maxRssKiB;
-};
-
-// Runs a command with standard output on /dev/null; its wall time and peak resident set.
-Sample runOnce(const std::vector<std::string>& argv) {
-  bm::test::RunOptions options;
-  options.program = argv[0];
-  options.discardStdout = true;
-  const auto start = std::chrono::steady_clock::now();
-  const bm::test::RunResult result = bm::test::run(argv, options);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (result.status != 0) throw std::runtime_error(argv[0] + " " + argv[1] + " failed");
-  return {seconds, result.peakKib};
-}
+using bench::finish;
+using bench::median;
+using bench::prepare;
+using bench::runOnce;
+using bench::Sample;
 
 std::string dateText(int daysBefore) {
   const std::time_t when = 1796688000 - static_cast<std::time_t>(daysBefore) * 86400;  // 2026-12-08
@@ -49,20 +36,9 @@ std::string dateText(int daysBefore) {
   return text;
 }
 
-// Made once: a marker file says the directory is complete.
-bool prepare(const std::string& dir) {
-  if (::access((dir + ".done").c_str(), F_OK) == 0) return false;
-  std::filesystem::remove_all(dir);
-  ::mkdir(dir.c_str(), 0755);
-  return true;
-}
-
-void finish(const std::string& dir) { bm::test::makeFile(dir + ".done", 0); }
-
 // Four backups per host, dated over a year, as a Huawei backup job leaves them.
 void makeNameFieldTree(const std::string& dir, int entries) {
   if (!prepare(dir)) return;
-  std::fprintf(stderr, "making %s\n", dir.c_str());
   for (int i = 0; i < entries; ++i) {
     const int host = i / 4;
     const int days = (host * 7 + (i % 4) * 13) % 365;
@@ -76,7 +52,6 @@ void makeNameFieldTree(const std::string& dir, int entries) {
 // One file per device, modified over a year.
 void makeModificationTimeTree(const std::string& dir, int entries) {
   if (!prepare(dir)) return;
-  std::fprintf(stderr, "making %s\n", dir.c_str());
   for (int i = 0; i < entries; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "router-%07d.cfg", i);
@@ -91,7 +66,6 @@ void makeModificationTimeTree(const std::string& dir, int entries) {
 // bench itself must stay small.
 void makeContentTree(const std::string& dir, int files, std::size_t bytes) {
   if (!prepare(dir)) return;
-  std::fprintf(stderr, "making %s\n", dir.c_str());
   std::vector<char> chunk(std::min<std::size_t>(bytes, std::size_t{1} << 20));
   std::uint64_t state = 88172645463325252ULL;
   for (int i = 0; i < files; ++i) {
@@ -115,11 +89,6 @@ void makeContentTree(const std::string& dir, int files, std::size_t bytes) {
     if (std::fclose(file) != 0) throw std::runtime_error("cannot write " + dir + name);
   }
   finish(dir);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 struct Command {

@@ -9,7 +9,6 @@
 namespace bm {
 namespace {
 
-// Inflated a piece at a time: the window, not the output, is what zlib needs kept.
 constexpr std::size_t kOutputSize = std::size_t{64} * 1024;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
@@ -92,7 +91,7 @@ std::string LastLineTracker::last() const {
   return withoutTrailingBlanks(partialBlank_ ? complete_ : partial_);
 }
 
-Inflater::Inflater() {
+Inflater::Inflater() : output_(kOutputSize) {
   if (::inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
     throw Failure(FailureKind::System, "inflateInit2: memória insuficiente");
   }
@@ -104,10 +103,14 @@ void Inflater::resetRaw() { ::inflateReset2(&stream_, -MAX_WBITS); }
 
 void Inflater::resetGzip() { ::inflateReset2(&stream_, MAX_WBITS + 16); }
 
-CompletenessCheck::CompletenessCheck(const LastLinePattern* lastLine)
-    : lastLine_(lastLine), output_(kOutputSize) {}
+CompletenessCheck::CompletenessCheck(const LastLinePattern* lastLine) : lastLine_(lastLine) {}
 
 CompletenessCheck::~CompletenessCheck() = default;
+
+std::string CompletenessCheck::pastTheBound() {
+  return "mais de " + std::to_string(kMostExpanded) +
+         " bytes descomprimidos; o resto não foi verificado";
+}
 
 void CompletenessCheck::start() {
   kind_ = Kind::Unknown;
@@ -139,7 +142,7 @@ void CompletenessCheck::recognise() {
   const std::string head = std::move(head_);
   if (head.compare(0, 4, "PK\x03\x04") == 0 || head.compare(0, 4, "PK\x05\x06") == 0) {
     kind_ = Kind::Zip;
-    zip_ = std::make_unique<ZipCheck>(inflater_, output_);
+    zip_ = std::make_unique<ZipCheck>(inflater_);
   } else if (head.compare(0, 3, "\x1f\x8b\x08") == 0) {
     kind_ = Kind::Gzip;
     inflater_.resetGzip();
@@ -195,36 +198,28 @@ void CompletenessCheck::stopGzip(std::string incomplete, std::string unchecked) 
 
 // Inflates data into the current member; what is left after the member's end, if it ended.
 std::size_t CompletenessCheck::inflateGzip(const unsigned char* data, std::size_t size) {
-  z_stream& z = inflater_.stream();
-  z.next_in = const_cast<unsigned char*>(data);  // zlib's interface, which never writes it
-  z.avail_in = static_cast<uInt>(size);
-  int result = Z_OK;
-  do {
-    z.next_out = output_.data();
-    z.avail_out = static_cast<uInt>(output_.size());
-    result = ::inflate(&z, Z_NO_FLUSH);
-    const std::size_t produced = output_.size() - z.avail_out;
-    expanded_ += produced;
-    if (lastLine_ != nullptr)
-      tracker_.feed(reinterpret_cast<const char*>(output_.data()), produced);
-    // What came out before a fault is told first, however the input was split.
-    if (expanded_ > kMostExpanded) {
-      stopGzip("", "mais de " + std::to_string(kMostExpanded) +
-                       " bytes descomprimidos; o resto não foi verificado");
-      return 0;
-    }
-    if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR) {
-      const std::string reason = z.msg != nullptr ? z.msg : "";
-      stopGzip(reason == "incorrect data check"     ? "CRC-32 errado no gzip"
-               : reason == "incorrect length check" ? "tamanho errado no gzip"
-                                                    : "gzip inválido: " + reason,
-               "");
-      return 0;
-    }
-  } while (result == Z_OK && (z.avail_out == 0 || z.avail_in > 0));
-  if (result != Z_STREAM_END) return 0;
+  const Inflater::Step step =
+      inflater_.inflate(data, size, [this](const unsigned char* out, std::size_t produced) {
+        expanded_ += produced;
+        if (lastLine_ != nullptr) tracker_.feed(reinterpret_cast<const char*>(out), produced);
+        return expanded_ <= kMostExpanded;
+      });
+  // What came out before a fault is told first, however the input was split.
+  if (expanded_ > kMostExpanded) {
+    stopGzip("", pastTheBound());
+    return 0;
+  }
+  if (Inflater::isFault(step.result)) {
+    const std::string reason = inflater_.reason();
+    stopGzip(reason == "incorrect data check"     ? "CRC-32 errado no gzip"
+             : reason == "incorrect length check" ? "tamanho errado no gzip"
+                                                  : "gzip inválido: " + reason,
+             "");
+    return 0;
+  }
+  if (step.result != Z_STREAM_END) return 0;
   betweenMembers_ = true;
-  return z.avail_in;
+  return size - step.consumed;
 }
 
 Completeness CompletenessCheck::finish() {

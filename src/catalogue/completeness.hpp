@@ -54,9 +54,15 @@ class LastLineTracker {
   bool partialBlank_ = true;
 };
 
-// zlib's inflate state, owned: made once per reader and reset for each stream.
+// zlib's inflate state and one output buffer, owned: made once per reader and reset for each
+// stream. Inflated a piece at a time: the window, not the output, is what zlib needs kept.
 class Inflater {
  public:
+  struct Step {
+    int result;            // zlib's: Z_OK, Z_STREAM_END, or a fault (isFault)
+    std::size_t consumed;  // of the input
+  };
+
   Inflater();
   ~Inflater();
   Inflater(const Inflater&) = delete;
@@ -65,11 +71,35 @@ class Inflater {
   // Ready for a raw deflate stream (a zip member) or a gzip member.
   void resetRaw();
   void resetGzip();
-  z_stream& stream() { return stream_; }
+  // Inflates data, handing each piece of output to take(bytes, size), which says whether to go
+  // on; stops at the end of the stream, at a fault, or when take says so.
+  template <typename Take>
+  Step inflate(const unsigned char* data, std::size_t size, Take take);
+  static bool isFault(int result) {
+    return result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR;
+  }
+  // zlib's words for the last fault.
+  std::string reason() const { return stream_.msg != nullptr ? stream_.msg : ""; }
 
  private:
   z_stream stream_{};
+  std::vector<unsigned char> output_;
 };
+
+template <typename Take>
+Inflater::Step Inflater::inflate(const unsigned char* data, std::size_t size, Take take) {
+  stream_.next_in = const_cast<unsigned char*>(data);  // zlib's interface, which never writes it
+  stream_.avail_in = static_cast<uInt>(size);
+  int result = Z_OK;
+  bool more = true;
+  do {
+    stream_.next_out = output_.data();
+    stream_.avail_out = static_cast<uInt>(output_.size());
+    result = ::inflate(&stream_, Z_NO_FLUSH);
+    more = take(output_.data(), output_.size() - stream_.avail_out);
+  } while (more && result == Z_OK && (stream_.avail_out == 0 || stream_.avail_in > 0));
+  return {result, size - stream_.avail_in};
+}
 
 class ZipCheck;
 
@@ -82,6 +112,8 @@ class ZipCheck;
 class CompletenessCheck {
  public:
   static constexpr std::uint64_t kMostExpanded = std::uint64_t{4} << 30;
+  // What is said of a file that inflates past kMostExpanded.
+  static std::string pastTheBound();
 
   explicit CompletenessCheck(const LastLinePattern* lastLine = nullptr);
   ~CompletenessCheck();
@@ -104,7 +136,6 @@ class CompletenessCheck {
 
   const LastLinePattern* lastLine_;
   Inflater inflater_;
-  std::vector<unsigned char> output_;
   std::unique_ptr<ZipCheck> zip_;  // made anew for each archive
   LastLineTracker tracker_;
   Kind kind_ = Kind::Unknown;

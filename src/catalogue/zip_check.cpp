@@ -76,8 +76,7 @@ std::uint64_t fingerprint(const std::string& name, std::uint32_t crc, std::uint6
 
 }  // namespace
 
-ZipCheck::ZipCheck(Inflater& inflater, std::vector<unsigned char>& output)
-    : inflater_(inflater), output_(output) {}
+ZipCheck::ZipCheck(Inflater& inflater) : inflater_(inflater) {}
 
 bool ZipCheck::collect(const unsigned char*& data, const unsigned char* end, std::size_t wanted) {
   if (header_.empty()) recordAt_ = offset_;
@@ -235,21 +234,14 @@ void ZipCheck::feedMember(const unsigned char*& data, const unsigned char* end) 
 }
 
 void ZipCheck::inflateMember(const unsigned char*& data, std::size_t size) {
-  z_stream& z = inflater_.stream();
-  z.next_in = const_cast<unsigned char*>(data);  // zlib's interface, which never writes it
-  z.avail_in = static_cast<uInt>(size);
-  int result = Z_OK;
-  do {
-    z.next_out = output_.data();
-    z.avail_out = static_cast<uInt>(output_.size());
-    result = ::inflate(&z, Z_NO_FLUSH);
-    const std::size_t produced = output_.size() - z.avail_out;
-    member_.crcSeen =
-        static_cast<std::uint32_t>(::crc32_z(member_.crcSeen, output_.data(), produced));
-    member_.sizeSeen += produced;
-    expanded_ += produced;
-  } while (result == Z_OK && z.avail_out == 0 && !overflowed() && expandedWithin());
-  const std::size_t consumed = size - z.avail_in;
+  const Inflater::Step step =
+      inflater_.inflate(data, size, [this](const unsigned char* out, std::size_t produced) {
+        member_.crcSeen = static_cast<std::uint32_t>(::crc32_z(member_.crcSeen, out, produced));
+        member_.sizeSeen += produced;
+        expanded_ += produced;
+        return !overflowed() && expandedWithin();
+      });
+  const std::size_t consumed = step.consumed;
   data += consumed;
   offset_ += consumed;
   member_.compressedSeen += consumed;
@@ -259,12 +251,10 @@ void ZipCheck::inflateMember(const unsigned char*& data, std::size_t size) {
   if (overflowed()) {
     incomplete("tamanho errado no " + memberText());
   } else if (!expandedWithin()) {
-    unchecked("mais de " + std::to_string(CompletenessCheck::kMostExpanded) +
-                  " bytes descomprimidos; o resto não foi verificado",
-              true);
-  } else if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_MEM_ERROR) {
+    unchecked(CompletenessCheck::pastTheBound(), true);
+  } else if (Inflater::isFault(step.result)) {
     incomplete("dados comprimidos inválidos no " + memberText());
-  } else if (result == Z_STREAM_END) {
+  } else if (step.result == Z_STREAM_END) {
     streamEnded_ = true;
     endMemberData();
   } else if (sizeKnown_ && memberLeft_ == 0) {

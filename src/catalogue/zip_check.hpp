@@ -18,7 +18,7 @@ namespace bm {
 // central directory are not checked: said as such, never as incomplete.
 class ZipCheck {
  public:
-  ZipCheck(Inflater& inflater, std::vector<unsigned char>& output);
+  explicit ZipCheck(Inflater& inflater);
 
   void feed(const unsigned char* data, std::size_t size);
   Completeness finish();
@@ -77,7 +77,6 @@ class ZipCheck {
   std::string memberText() const;
 
   Inflater& inflater_;
-  std::vector<unsigned char>& output_;
   State state_ = State::Signature;
   State afterSkip_ = State::Signature;
   std::string header_;

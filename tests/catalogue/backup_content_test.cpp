@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,23 +11,11 @@
 
 #include "base/fd.hpp"
 #include "reports/health.hpp"
+#include "support/sha256.hpp"
 #include "support/temp_dir.hpp"
 
 namespace bm {
 namespace {
-
-std::string sha256Of(const std::string& bytes) {
-  unsigned char hash[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), hash, &size, EVP_sha256(), nullptr);
-  std::string hex;
-  char digit[3];
-  for (unsigned int i = 0; i < size; ++i) {
-    std::snprintf(digit, sizeof digit, "%02x", hash[i]);
-    hex += digit;
-  }
-  return hex;
-}
 
 std::string contentOf(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -49,7 +36,7 @@ TEST(BackupContent, HashesEveryByteOnceWhateverTheSize) {
     std::ofstream(tmp / "backup", std::ios::binary) << bytes;
     const BackupContent content = reader.read(tmp / "backup");
     EXPECT_EQ(content.bytes, size);
-    EXPECT_EQ(content.sha256, sha256Of(bytes));
+    EXPECT_EQ(content.sha256, test::sha256Hex(bytes));
     EXPECT_EQ(content.error, "");
   }
   const BackupContent missing = reader.read(tmp / "missing");

@@ -1,7 +1,6 @@
 // Both reports end to end in debug mode, and the failures that end a report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
@@ -16,25 +15,13 @@
 #include "base/fd.hpp"
 #include "e2e.hpp"
 #include "support/archives.hpp"
+#include "support/sha256.hpp"
 
 namespace bm::test {
 namespace {
 
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string sha256Of(const std::string& bytes) {
-  unsigned char hash[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), hash, &size, EVP_sha256(), nullptr);
-  std::string hex;
-  char digit[3];
-  for (unsigned int i = 0; i < size; ++i) {
-    std::snprintf(digit, sizeof digit, "%02x", hash[i]);
-    hex += digit;
-  }
-  return hex;
 }
 
 class Reports : public testing::Test {
@@ -403,7 +390,7 @@ TEST_F(Reports, HealthSaysWhatIsIncomplete) {
       if (pattern && name == "text-cut") {
         verdict = "última linha '" + cutLine + "' não confere com BACKUP_MONITOR_LAST_LINE";
       }
-      lines[name] = upper + " 2023-11-14 " + std::to_string(bytes.size()) + " " + sha256Of(bytes) +
+      lines[name] = upper + " 2023-11-14 " + std::to_string(bytes.size()) + " " + sha256Hex(bytes) +
                     (verdict.empty() ? "" : " incompleto: " + verdict);
     }
     RunOptions options;
