@@ -90,8 +90,9 @@ int inflateAll(const std::string& dir) {
   std::uint64_t inflated = 0;
   z_stream z{};
   inflateInit2(&z, -MAX_WBITS);
+  const std::string prefix = dir + '/';
   for (const std::string& name : bm::test::listingOrder(dir)) {
-    std::ifstream in(dir + '/' + name, std::ios::binary | std::ios::ate);
+    std::ifstream in(prefix + name, std::ios::binary | std::ios::ate);
     std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
     in.seekg(0);
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -120,8 +121,9 @@ int readAll(const std::string& how, const std::string& dir) {
                                               : bm::BackupContentReader::Checks::None);
   std::uint64_t bytes = 0;
   std::uint64_t incomplete = 0;
+  const std::string prefix = dir + '/';
   for (const std::string& name : bm::test::listingOrder(dir)) {
-    const bm::BackupContent content = reader.read(dir + '/' + name);
+    const bm::BackupContent content = reader.read(prefix + name);
     bytes += content.bytes;
     incomplete += content.completeness.incomplete.empty() ? 0 : 1;
   }
