@@ -1,6 +1,7 @@
 // The completeness check on arbitrary bytes, as zip, gzip or text: it never reads out of bounds
 // or grows without bound, and its verdict does not depend on how the bytes are split into reads.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 

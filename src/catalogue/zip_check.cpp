@@ -1,6 +1,7 @@
 #include "catalogue/zip_check.hpp"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "base/failure.hpp"
 
