@@ -114,7 +114,6 @@ std::string CompletenessCheck::pastTheBound() {
 
 void CompletenessCheck::start() {
   kind_ = Kind::Unknown;
-  empty_ = true;
   head_.clear();
   stopped_ = false;
   betweenMembers_ = false;
@@ -125,7 +124,6 @@ void CompletenessCheck::start() {
 }
 
 void CompletenessCheck::feed(const unsigned char* data, std::size_t size) {
-  empty_ = empty_ && size == 0;
   if (kind_ != Kind::Unknown) {
     feedKnown(data, size);
     return;
@@ -223,12 +221,14 @@ std::size_t CompletenessCheck::inflateGzip(const unsigned char* data, std::size_
 }
 
 Completeness CompletenessCheck::finish() {
+  // Nothing came at all: not even the bytes that would tell the kind.
+  const bool empty = kind_ == Kind::Unknown && head_.empty();
   if (kind_ == Kind::Unknown) recognise();
   if (kind_ == Kind::Zip) return zip_->finish();
   Completeness verdict = std::move(verdict_);
   if (kind_ == Kind::Gzip && !stopped_ && !betweenMembers_) verdict.incomplete = "gzip cortado";
   // An empty file has no line, but its emptiness is its own problem, told by its size.
-  if (lastLine_ == nullptr || !verdict.incomplete.empty() || !verdict.unchecked.empty() || empty_) {
+  if (lastLine_ == nullptr || !verdict.incomplete.empty() || !verdict.unchecked.empty() || empty) {
     return verdict;
   }
   const std::string line = tracker_.last();

@@ -139,8 +139,7 @@ class CompletenessCheck {
   std::unique_ptr<ZipCheck> zip_;  // made anew for each archive
   LastLineTracker tracker_;
   Kind kind_ = Kind::Unknown;
-  std::string head_;  // the first bytes, until they tell the kind
-  bool empty_ = true;
+  std::string head_;      // the first bytes, until they tell the kind
   bool stopped_ = false;  // the rest is not looked at
   bool betweenMembers_ = false;
   std::string nextMagic_;  // the first bytes after a member, until they tell another
