@@ -18,11 +18,12 @@
 namespace bench {
 
 struct Sample {
-  double seconds;
+  double seconds;  // wall time
   long maxRssKiB;
+  double cpuSeconds;  // user and system time
 };
 
-// Runs a command with standard output on /dev/null; its wall time and peak resident set.
+// Runs a command with standard output on /dev/null; its wall and CPU time and peak resident set.
 inline Sample runOnce(const std::vector<std::string>& argv) {
   bm::test::RunOptions options;
   options.program = argv[0];
@@ -36,7 +37,7 @@ inline Sample runOnce(const std::vector<std::string>& argv) {
     for (const std::string& word : argv) command += word + ' ';
     throw std::runtime_error(command + "failed");
   }
-  return {seconds, result.peakKib};
+  return {seconds, result.peakKib, result.cpuSeconds};
 }
 
 inline double median(std::vector<double> v) {

@@ -1,13 +1,16 @@
-// Every mode of the agent against its floor: for the scans, one listing and one status per
-// entry, as `find -printf '%f %T@'` pays them; for the health report, sha256sum over the same
-// files. Directories are made once and kept under WORKDIR.
+// Every mode of the agent against its floor: for the scans, the bare listing (listing_floor) or
+// the listing with one status per entry (listing_floor --status), whichever the mode must pay;
+// for the health report, sha256sum over the same files and the report itself held to one core.
+// Directories are made once and kept under WORKDIR.
 //   scan_bench AGENT WORKDIR [ROUNDS]
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -96,45 +99,101 @@ struct Command {
   std::vector<std::string> argv;
 };
 
-// The commands of one directory, each against one floor, alternating.
-void measure(const std::string& dir, int entries, int rounds,
-             const std::vector<std::string>& floorCommand, const std::vector<Command>& commands) {
-  runOnce(floorCommand);  // warm the caches
-  for (const Command& c : commands) {
-    runOnce(c.argv);
-    std::vector<double> floor;
-    std::vector<double> agentTimes;
-    long rss = 0;
-    for (int r = 0; r < rounds; ++r) {
-      floor.push_back(runOnce(floorCommand).seconds);
-      const Sample s = runOnce(c.argv);
-      agentTimes.push_back(s.seconds);
-      rss = std::max(rss, s.maxRssKiB);
-    }
-    const double f = median(floor);
-    const double a = median(agentTimes);
-    std::printf(
-        "%-28s %-18s %9d  floor %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB "
-        "(%5.1f B/entry)\n",
-        dir.substr(dir.rfind('/') + 1).c_str(), c.label.c_str(), entries, f, a, a / f,
-        static_cast<double>(rss) / 1024.0, static_cast<double>(rss) * 1024.0 / entries);
+struct Figures {
+  double floorSeconds;
+  double agentSeconds;
+  long rssKiB;  // the agent's highest
+};
+
+// One command against one floor, alternating, after a run of each to warm the caches: the
+// medians of their CPU times (user and system, what the machine's other load barely moves), or
+// of their wall times where the agent's work is spread over cores.
+Figures alternate(const std::vector<std::string>& floorCommand, const Command& c, int rounds,
+                  bool wall = false) {
+  runOnce(floorCommand);
+  runOnce(c.argv);
+  std::vector<double> floor;
+  std::vector<double> agentTimes;
+  long rss = 0;
+  for (int r = 0; r < rounds; ++r) {
+    const Sample f = runOnce(floorCommand);
+    floor.push_back(wall ? f.seconds : f.cpuSeconds);
+    const Sample s = runOnce(c.argv);
+    agentTimes.push_back(wall ? s.seconds : s.cpuSeconds);
+    rss = std::max(rss, s.maxRssKiB);
   }
+  return {median(floor), median(agentTimes), rss};
 }
 
-// The scan's floor: one listing and one status per entry.
-void measureScan(const std::string& agent, const std::string& dir, int entries, int rounds) {
-  measure(dir, entries, rounds,
-          {"/usr/bin/find", dir, "-mindepth", "1", "-maxdepth", "1", "-printf", "%f %T@\n"},
-          {{"descobertaBackups", {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}},
-           {"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}}});
+void print(const std::string& dir, const std::string& label, int entries, const char* floorName,
+           const Figures& f) {
+  std::printf(
+      "%-22s %-18s %8d  %-16s %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB "
+      "(%5.1f B/entry)\n",
+      dir.substr(dir.rfind('/') + 1).c_str(), label.c_str(), entries, floorName, f.floorSeconds,
+      f.agentSeconds, f.agentSeconds / f.floorSeconds, static_cast<double>(f.rssKiB) / 1024.0,
+      static_cast<double>(f.rssKiB) * 1024.0 / entries);
+  std::fflush(stdout);
 }
 
-// The health report's floor: sha256sum over the same files.
+// The agent's CPU time per scan mode, at 200,000 and 1,000,000 entries.
+struct ScanTimes {
+  double discovery;
+  double collection;
+};
+
+// The scans of one directory. Discovery of a name-field directory needs only the listing, so the
+// bare listing is its floor; every other scan reads each entry's status, so its floor is the
+// listing plus one status per entry.
+ScanTimes measureScan(const std::string& floorProgram, const std::string& agent,
+                      const std::string& dir, int entries, int rounds, bool nameFields) {
+  const std::vector<std::string> listing{floorProgram, dir};
+  const std::vector<std::string> status{floorProgram, "--status", dir};
+  const Command discovery{"descobertaBackups",
+                          {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}};
+  const Command collection{"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}};
+  const Figures d = alternate(nameFields ? listing : status, discovery, rounds);
+  print(dir, discovery.label, entries, nameFields ? "listing" : "listing+status", d);
+  const Figures c = alternate(status, collection, rounds);
+  print(dir, collection.label, entries, "listing+status", c);
+  return {d.agentSeconds, c.agentSeconds};
+}
+
+// How time grows from 200,000 entries to a million: 1 is linear.
+void printSlopes(const char* scheme, const ScanTimes& small, const ScanTimes& large) {
+  const auto slope = [](double a, double b) { return std::log(b / a) / std::log(5.0); };
+  std::printf(
+      "%-22s slope from 200,000 to 1,000,000 entries: descobertaBackups %.2f, "
+      "coletarData %.2f\n",
+      scheme, slope(small.discovery, large.discovery), slope(small.collection, large.collection));
+}
+
+// The cores this process may run on, as the agent counts them.
+int cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return CPU_COUNT(&set);
+}
+
+// The health report against sha256sum over the same files (wall time: both read every byte),
+// and against itself held to one core: on n cores it should take a little over 1/n of that.
 void measureHealth(const std::string& agent, const std::string& dir, int entries, int rounds) {
-  measure(
-      dir, entries, rounds,
-      {"/usr/bin/find", dir, "-mindepth", "1", "-maxdepth", "1", "-exec", "sha256sum", "{}", "+"},
-      {{"coletarSaude", {agent, "coletarSaude", dir, "127.0.0.9", "debug"}}});
+  const Command health{"coletarSaude", {agent, "coletarSaude", dir, "127.0.0.9", "debug"}};
+  print(dir, health.label, entries, "sha256sum",
+        alternate({"/usr/bin/find", dir, "-mindepth", "1", "-maxdepth", "1", "-exec", "sha256sum",
+                   "{}", "+"},
+                  health, rounds, true));
+  std::vector<std::string> oneCore{"/usr/bin/taskset", "-c", "0"};
+  oneCore.insert(oneCore.end(), health.argv.begin(), health.argv.end());
+  const Figures f = alternate(oneCore, health, rounds, true);
+  const int n = cores();
+  std::printf(
+      "%-22s %-18s %8d  one core %7.3f s  on %d cores %7.3f s  ratio to 1/%d of one "
+      "core %5.2f\n",
+      dir.substr(dir.rfind('/') + 1).c_str(), health.label.c_str(), entries, f.floorSeconds, n,
+      f.agentSeconds, n, f.agentSeconds * n / f.floorSeconds);
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -149,10 +208,14 @@ int main(int argc, char** argv) try {
   const std::string work = argv[2];
   const int rounds = argc > 3 ? std::atoi(argv[3]) : 7;
   ::mkdir(work.c_str(), 0755);
+  const std::string floorProgram =
+      (std::filesystem::path(argv[0]).parent_path() / "listing_floor").string();
   const std::string huawei = work + "/huawei-200000";
+  const std::string huaweiMillion = work + "/huawei-1000000";
   const std::string plain = work + "/routers-200000";
   const std::string million = work + "/routers-1000000";
   makeNameFieldTree(huawei, 200000);
+  makeNameFieldTree(huaweiMillion, 1000000);
   makeModificationTimeTree(plain, 200000);
   makeModificationTimeTree(million, 1000000);
   const std::string small = work + "/content-20000x20KiB";
@@ -160,10 +223,17 @@ int main(int argc, char** argv) try {
   makeContentTree(small, 20000, std::size_t{20} * 1024);
   makeContentTree(large, 4, std::size_t{256} * 1024 * 1024);
 
-  std::printf("median of %d runs each, agent and floor alternating\n", rounds);
-  measureScan(agent, huawei, 200000, rounds);
-  measureScan(agent, plain, 200000, rounds);
-  measureScan(agent, million, 1000000, 3);
+  std::printf(
+      "CPU time, median of %d runs each (3 at a million entries), agent and floor "
+      "alternating\n",
+      rounds);
+  const ScanTimes h = measureScan(floorProgram, agent, huawei, 200000, rounds, true);
+  const ScanTimes hm = measureScan(floorProgram, agent, huaweiMillion, 1000000, 3, true);
+  const ScanTimes r = measureScan(floorProgram, agent, plain, 200000, rounds, false);
+  const ScanTimes rm = measureScan(floorProgram, agent, million, 1000000, 3, false);
+  printSlopes("huawei", h, hm);
+  printSlopes("routers", r, rm);
+  std::printf("wall time, median of %d runs each\n", rounds);
   measureHealth(agent, small, 20000, rounds);
   measureHealth(agent, large, 4, rounds);
   return 0;

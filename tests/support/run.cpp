@@ -138,6 +138,8 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.peakKib = usage.ru_maxrss;
+  result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   return result;
 }
 

@@ -9,8 +9,9 @@ namespace bm::test {
 struct RunResult {
   std::string out;
   std::string err;
-  int status;        // exit status, or 128 + signal
-  long peakKib = 0;  // the program's peak resident memory
+  int status;             // exit status, or 128 + signal
+  long peakKib = 0;       // the program's peak resident memory
+  double cpuSeconds = 0;  // its user and system time
 };
 
 struct RunOptions {
