@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "catalogue/backup_entry.hpp"
+#include "catalogue/listing.hpp"
 
 namespace bm {
 
@@ -19,6 +21,12 @@ std::vector<BackupEntry> removerHostsDuplicados(const std::vector<BackupEntry>& 
                                                 const std::vector<UndatedEntry>& undated = {},
                                                 SystemLog* log = nullptr);
 
+// The same over a name-field listing's entries taken in order: the chosen entries' numbers, one
+// per host in first-seen order (their dates are shown as days by Listing::shownDate).
+std::vector<std::uint32_t> removerHostsDuplicados(const Listing& listing,
+                                                  const std::vector<std::uint32_t>& order,
+                                                  SystemLog* log = nullptr);
+
 // A host whose files have names that differ beyond their date: two devices or more behind one
 // host, of which only the newest backup counts.
 struct MergedHost {
@@ -27,14 +35,13 @@ struct MergedHost {
   std::vector<std::string> fileNames;
 };
 
-// The merged hosts of a name-field scan that kept its names, in host-name order. Entries whose
-// date is not a day are left to the duplicate removal, which refuses them.
-std::vector<MergedHost> mergedHosts(const std::vector<BackupEntry>& entries,
-                                    const std::vector<std::string>& fileNames);
+// The merged hosts of a name-field listing that kept its names, in host-name order. Entries
+// whose date is not a day are left to the duplicate removal, which refuses them.
+std::vector<MergedHost> mergedHosts(const Listing& listing);
 
-// Says in the system log each entry whose name is dated after the local day of now: the name's
-// date chose it as the newest, so it hides the host's real backups until that day comes.
-void noteNamesDatedAfterToday(const std::vector<BackupEntry>& chosen, std::time_t now,
-                              SystemLog& log);
+// Says in the system log each chosen entry whose name is dated after the local day of now: the
+// name's date chose it as the newest, so it hides the host's real backups until that day comes.
+void noteNamesDatedAfterToday(const Listing& listing, const std::vector<std::uint32_t>& chosen,
+                              std::time_t now, SystemLog& log);
 
 }  // namespace bm

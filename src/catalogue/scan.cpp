@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -12,6 +15,7 @@
 #include "base/system_log.hpp"
 #include "catalogue/dates.hpp"
 #include "catalogue/file_names.hpp"
+#include "catalogue/unicode_name.hpp"
 
 namespace bm {
 namespace {
@@ -73,16 +77,48 @@ double seconds(const struct timespec& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-ScanResult scan(const std::string& caminho, SystemLog* log, bool withTimes,
-                bool withNames = false) {
+// The size a file system gives a directory, from which its number of entries is bounded; 0 where
+// it says nothing.
+std::size_t directoryBytes(int directory) {
+  struct stat status {};
+  if (::fstat(directory, &status) != 0 || status.st_size < 0) return 0;
+  return static_cast<std::size_t>(status.st_size);
+}
+
+// The date text of a modification day: a directory's files share days, so the text of the last
+// day is looked up only when the day changes.
+class ModificationDays {
+ public:
+  std::uint32_t of(std::time_t when, Listing& listing) {
+    const std::string& text = days_.dateOf(when);
+    if (text != last_) {
+      last_ = text;
+      id_ = listing.date(text);
+    }
+    return id_;
+  }
+
+ private:
+  LocalDays days_;
+  std::string last_;
+  std::uint32_t id_ = 0;
+};
+
+Listing scan(const std::string& caminho, SystemLog* log, ScanReads reads) {
   Directory dir = openDirectory(caminho);
-  ScanResult result{namingSchemeFor(caminho), {}};
+  Listing listing;
+  listing.scheme = namingSchemeFor(caminho);
+  listing.keepsNames = reads == ScanReads::TimesAndNames;
+  listing.reserve(directoryBytes(::dirfd(dir.get())));
   const StatusReader status{::dirfd(dir.get()), caminho};
-  LocalDays days;
-  const bool named = result.scheme == NamingScheme::NameFields;
+  ModificationDays days;
+  const bool named = listing.scheme == NamingScheme::NameFields;
+  const bool withTimes = reads != ScanReads::NameOnly;
+  std::string host;
   while (const char* name = nextName(dir.get(), caminho)) {
     // A name without its fields is said before anything is read of the file.
-    BackupEntry entry = named ? nameFieldsEntry(name) : BackupEntry{};
+    const NameFields fields = named ? splitNameFields(name) : NameFields{};
+    ListedEntry entry;
     std::optional<struct timespec> mtime;
     if (withTimes || !named) {
       mtime = status.modificationTime(name);
@@ -90,22 +126,23 @@ ScanResult scan(const std::string& caminho, SystemLog* log, bool withTimes,
         noteGone(log, caminho, name);
         continue;
       }
-      entry.dataModificacao = seconds(*mtime);
+      entry.modified = seconds(*mtime);
     }
     if (named) {
-      entry.day = parseDate(entry.dataHost);
-      if (!entry.day) result.undated.push_back({entry.dataHost, entry.nomeHost, name});
+      host = trimmedUpper(fields.host);
+      entry.host = listing.hosts.intern(host);
+      const std::string date = trimmedUpper(fields.date);
+      entry.date = listing.date(date);
+      entry.shape = fields.shape;
+      if (!listing.days[entry.date]) listing.undated.push_back({date, host, name});
     } else {
-      entry.nomeHost = hostFromWholeName(name);
-      entry.dataHost = days.dateOf(mtime->tv_sec);
+      entry.host = listing.hosts.append(hostFromWholeName(name));
+      entry.date = days.of(mtime->tv_sec, listing);
     }
-    if (withNames) {
-      entry.fileIndex = static_cast<std::uint32_t>(result.fileNames.size());
-      result.fileNames.emplace_back(name);
-    }
-    result.entries.push_back(std::move(entry));
+    if (listing.keepsNames) entry.name = listing.names.append(name);
+    listing.entries.push_back(entry);
   }
-  return result;
+  return listing;
 }
 
 }  // namespace
@@ -115,16 +152,20 @@ NamingScheme namingSchemeFor(std::string_view caminho) {
                                                           : NamingScheme::ModificationTime;
 }
 
+Listing listBackupDirectory(const std::string& caminho, ScanReads reads, SystemLog* log) {
+  return scan(caminho, log, reads);
+}
+
 ScanResult scanBackupDirectory(const std::string& caminho, SystemLog* log) {
-  return scan(caminho, log, false);
+  return scanResultOf(scan(caminho, log, ScanReads::NameOnly));
 }
 
 ScanResult scanBackupDirectoryWithTimes(const std::string& caminho, SystemLog* log) {
-  return scan(caminho, log, true);
+  return scanResultOf(scan(caminho, log, ScanReads::Times));
 }
 
 ScanResult scanBackupDirectoryWithNames(const std::string& caminho, SystemLog* log) {
-  return scan(caminho, log, true, true);
+  return scanResultOf(scan(caminho, log, ScanReads::TimesAndNames));
 }
 
 }  // namespace bm

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "catalogue/backup_entry.hpp"
+#include "catalogue/listing.hpp"
 
 namespace bm {
 
@@ -18,6 +19,9 @@ NamingScheme namingSchemeFor(std::string_view caminho);
 // entry that is gone by the time its status is read (a rotation job removed it after the
 // listing) is left out, and said in log if there is one; a link whose target is gone is not gone.
 ScanResult scanBackupDirectory(const std::string& caminho, SystemLog* log = nullptr);
+
+// The scan the reports make: held compactly, reading what reads asks beyond the names.
+Listing listBackupDirectory(const std::string& caminho, ScanReads reads, SystemLog* log = nullptr);
 
 // The same scan, also reading every entry's status in both schemes for dataModificacao.
 ScanResult scanBackupDirectoryWithTimes(const std::string& caminho, SystemLog* log = nullptr);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <numeric>
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
@@ -28,44 +29,71 @@ void writeNumber(double value) {
 }
 
 // HOST DATE MTIME AGE, written in pieces straight into the console's buffer.
-void printEntry(const BackupEntry& entry) {
-  console::write(listedText(entry.nomeHost));
+void printEntry(std::string_view host, std::string_view date, double modified, double age) {
+  console::write(listedText(host));
   console::write(" ");
-  console::write(entry.dataHost);
+  console::write(date);
   console::write(" ");
-  writeNumber(entry.dataModificacao);
+  writeNumber(modified);
   console::write(" ");
-  writeNumber(entry.tempoModificacao);
+  writeNumber(age);
   console::write("\n");
+}
+
+// By host name (in byte order), then the one modified last first, then (names kept) the name last
+// in byte order. Hosts are numbered, each name once: the names are sorted, the entries counted
+// into place by their host's rank, and only each host's few entries sorted among themselves.
+std::vector<std::uint32_t> byHostNewestFirst(const Listing& listing) {
+  std::vector<std::uint32_t> hosts(listing.hosts.size());
+  std::iota(hosts.begin(), hosts.end(), 0U);
+  std::sort(hosts.begin(), hosts.end(), [&listing](std::uint32_t a, std::uint32_t b) {
+    return listing.hosts[a] < listing.hosts[b];
+  });
+  std::vector<std::uint32_t> rank(hosts.size());
+  for (std::uint32_t r = 0; r < hosts.size(); ++r) rank[hosts[r]] = r;
+  std::vector<std::uint32_t> order = orderByRank(listing, rank, &ListedEntry::host);
+  const auto newer = [&listing](std::uint32_t a, std::uint32_t b) {
+    const ListedEntry& x = listing.entries[a];
+    const ListedEntry& y = listing.entries[b];
+    if (x.modified != y.modified) return x.modified > y.modified;
+    return listing.keepsNames && listing.names[x.name] > listing.names[y.name];
+  };
+  for (auto run = order.begin(); run != order.end();) {
+    const std::uint32_t host = listing.entries[*run].host;
+    const auto end = std::find_if(run, order.end(), [&listing, host](std::uint32_t i) {
+      return listing.entries[i].host != host;
+    });
+    std::stable_sort(run, end, newer);
+    run = end;
+  }
+  return order;
+}
+
+void deliverAge(Delivery& delivery, const std::string& zabbix_server,
+                const std::string& zabbix_host, std::string_view nomeHost, double age) {
+  // The key the server made from the discovered name, quoted where it quotes it.
+  const std::string key = "ultimaModificacao[" + itemKeyParameter(nomeHost) + "]";
+  delivery.send_zabbix(zabbix_server, zabbix_host, key, age);
 }
 
 }  // namespace
 
-std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log,
-                                        const std::vector<std::string>* fileNames) {
-  for (BackupEntry& entry : scan.entries) entry.tempoModificacao = now - entry.dataModificacao;
-  if (scan.scheme == NamingScheme::ModificationTime) return std::move(scan.entries);
+std::vector<std::uint32_t> collectionChoice(const Listing& listing, SystemLog* log) {
+  if (listing.scheme == NamingScheme::ModificationTime) return listingOrder(listing);
   // Within a host, the tie's winner comes first: the duplicate removal keeps the first of a date.
-  const std::vector<std::string>& names = fileNames != nullptr ? *fileNames : scan.fileNames;
-  std::stable_sort(scan.entries.begin(), scan.entries.end(),
-                   [&names](const BackupEntry& a, const BackupEntry& b) {
-                     if (const int byHost = a.nomeHost.compare(b.nomeHost); byHost != 0) {
-                       return byHost < 0;
-                     }
-                     if (a.dataModificacao != b.dataModificacao) {
-                       return a.dataModificacao > b.dataModificacao;
-                     }
-                     return !names.empty() && names[a.fileIndex] > names[b.fileIndex];
-                   });
-  return removerHostsDuplicados(scan.entries, scan.undated, log);
+  return removerHostsDuplicados(listing, byHostNewestFirst(listing), log);
+}
+
+std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log) {
+  for (BackupEntry& entry : scan.entries) entry.tempoModificacao = now - entry.dataModificacao;
+  const Listing listing = listingOf(scan);
+  return chosenEntries(scan.entries, listing, collectionChoice(listing, log));
 }
 
 void deliverAges(Delivery& delivery, const std::vector<BackupEntry>& descoberta,
                  const std::string& zabbix_server, const std::string& zabbix_host) {
   for (const BackupEntry& entry : descoberta) {
-    // The key the server made from the discovered name, quoted where it quotes it.
-    const std::string key = "ultimaModificacao[" + itemKeyParameter(entry.nomeHost) + "]";
-    delivery.send_zabbix(zabbix_server, zabbix_host, key, entry.tempoModificacao);
+    deliverAge(delivery, zabbix_server, zabbix_host, entry.nomeHost, entry.tempoModificacao);
   }
   delivery.flush();
 }
@@ -73,12 +101,16 @@ void deliverAges(Delivery& delivery, const std::vector<BackupEntry>& descoberta,
 void coletarData(const std::string& caminho, SystemLog& log) {
   // One instant for the whole run, read before the directory is listed.
   const double now = currentTime();
-  const std::vector<BackupEntry> descoberta =
-      collectionList(scanBackupDirectoryWithTimes(caminho, &log), now, &log);
-  noteNamesDatedAfterToday(descoberta, static_cast<std::time_t>(now), log);
+  const Listing listing = listBackupDirectory(caminho, ScanReads::Times, &log);
+  const std::vector<std::uint32_t> descoberta = collectionChoice(listing, &log);
+  noteNamesDatedAfterToday(listing, descoberta, static_cast<std::time_t>(now), log);
   if (zabbix_host() == "debug") {
     printDebugHeader();
-    for (const BackupEntry& entry : descoberta) printEntry(entry);
+    for (const std::uint32_t i : descoberta) {
+      const ListedEntry& entry = listing.entries[i];
+      printEntry(listing.hosts[entry.host], listing.shownDate(entry), entry.modified,
+                 now - entry.modified);
+    }
     console::endProcess(0);
   }
   Delivery delivery(log, mode());
@@ -88,7 +120,12 @@ void coletarData(const std::string& caminho, SystemLog& log) {
     delivery.send_zabbix(zabbix_server(), zabbix_host(), "equipamentosNoDiretorio",
                          std::string("0"));
   }
-  deliverAges(delivery, descoberta, zabbix_server(), zabbix_host());
+  for (const std::uint32_t i : descoberta) {
+    const ListedEntry& entry = listing.entries[i];
+    deliverAge(delivery, zabbix_server(), zabbix_host(), listing.hosts[entry.host],
+               now - entry.modified);
+  }
+  delivery.flush();
   console::endProcess(0);
 }
 

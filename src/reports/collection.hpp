@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "catalogue/backup_entry.hpp"
+#include "catalogue/listing.hpp"
 #include "zabbix/delivery.hpp"
 
 namespace bm {
@@ -14,9 +16,10 @@ namespace bm {
 // then (a scan with names) the name last in byte order: never the directory's order, which
 // changes from run to run, so that every report and every run reads the same file.
 // With a log, names that give one host are said there.
-// fileNames: the scan's names, when they were moved out of it.
-std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log = nullptr,
-                                        const std::vector<std::string>* fileNames = nullptr);
+std::vector<BackupEntry> collectionList(ScanResult scan, double now, SystemLog* log = nullptr);
+
+// The same list as the numbers of a listing's entries.
+std::vector<std::uint32_t> collectionChoice(const Listing& listing, SystemLog* log = nullptr);
 
 // Sends each entry's age under "ultimaModificacao[HOST]", in order, then what the delivery still
 // holds. A host (or, batched, a request) that cannot be delivered costs its five attempts; the

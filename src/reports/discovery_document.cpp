@@ -1,5 +1,7 @@
 #include "reports/discovery_document.hpp"
 
+#include <utility>
+
 #include "base/json_escape.hpp"
 #include "base/utf8.hpp"
 
@@ -39,6 +41,34 @@ void appendMember(std::string& out, std::string_view name, std::string_view valu
   appendJsonString(out, value);
 }
 
+// Measured first and written once: the document may be many megabytes, and is held only once.
+// row(i) gives the i-th entry's host name and date.
+template <typename Row>
+std::string document(std::size_t count, const Row& row) {
+  constexpr std::string_view kEntry = R"({: , : })";
+  std::size_t size = std::string_view(R"({"data": []})").size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto [host, date] = row(i);
+    size += kEntry.size() + jsonStringSize(NOME_HOST) + jsonStringSize(host) +
+            jsonStringSize(DATA_HOST) + jsonStringSize(date);
+  }
+  size += count == 0 ? 0 : 2 * (count - 1);  // ", " between entries
+  std::string out;
+  out.reserve(size);
+  out += "{\"data\": [";
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto [host, date] = row(i);
+    if (i > 0) out += ", ";
+    out += '{';
+    appendMember(out, NOME_HOST, host);
+    out += ", ";
+    appendMember(out, DATA_HOST, date);
+    out += '}';
+  }
+  out += "]}";
+  return out;
+}
+
 }  // namespace
 
 void appendJsonString(std::string& out, std::string_view text) {
@@ -47,28 +77,19 @@ void appendJsonString(std::string& out, std::string_view text) {
   out += '"';
 }
 
-// Measured first and written once: the document may be many megabytes, and is held only once.
 std::string descobertaJson(const std::vector<BackupEntry>& descoberta) {
-  constexpr std::string_view kEntry = R"({: , : })";
-  std::size_t size = std::string_view(R"({"data": []})").size();
-  for (const BackupEntry& entry : descoberta) {
-    size += kEntry.size() + jsonStringSize(NOME_HOST) + jsonStringSize(entry.nomeHost) +
-            jsonStringSize(DATA_HOST) + jsonStringSize(entry.dataHost);
-  }
-  size += descoberta.empty() ? 0 : 2 * (descoberta.size() - 1);  // ", " between entries
-  std::string out;
-  out.reserve(size);
-  out += "{\"data\": [";
-  for (std::size_t i = 0; i < descoberta.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += '{';
-    appendMember(out, NOME_HOST, descoberta[i].nomeHost);
-    out += ", ";
-    appendMember(out, DATA_HOST, descoberta[i].dataHost);
-    out += '}';
-  }
-  out += "]}";
-  return out;
+  return document(descoberta.size(), [&descoberta](std::size_t i) {
+    return std::pair<std::string_view, std::string_view>(descoberta[i].nomeHost,
+                                                         descoberta[i].dataHost);
+  });
+}
+
+std::string descobertaJson(const Listing& listing, const std::vector<std::uint32_t>& chosen) {
+  return document(chosen.size(), [&listing, &chosen](std::size_t i) {
+    const ListedEntry& entry = listing.entries[chosen[i]];
+    return std::pair<std::string_view, std::string>(listing.hosts[entry.host],
+                                                    listing.shownDate(entry));
+  });
 }
 
 }  // namespace bm

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalogue/backup_entry.hpp"
+#include "catalogue/listing.hpp"
 
 namespace bm {
 
 // {"data": [{"{#NOME_HOST}": "...", "{#DATA_HOST}": "..."}, ...]} on one line of pure ASCII.
 std::string descobertaJson(const std::vector<BackupEntry>& descoberta);
+
+// The same document of a listing's chosen entries.
+std::string descobertaJson(const Listing& listing, const std::vector<std::uint32_t>& chosen);
 
 // A JSON string: \" \\ \n \r \t \b \f, \u00XX (lowercase) for every other character outside
 // printable ASCII, surrogate pairs above U+FFFF, and U+FFFD for each undecodable byte.

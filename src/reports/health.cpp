@@ -7,6 +7,7 @@
 #include "base/failure.hpp"
 #include "base/json_escape.hpp"
 #include "base/process_values.hpp"
+#include "catalogue/content_pool.hpp"
 #include "catalogue/duplicates.hpp"
 #include "catalogue/scan.hpp"
 #include "reports/collection.hpp"
@@ -19,10 +20,10 @@ namespace bm {
 namespace {
 
 // HOST DATE BYTES SHA256, or HOST DATE BYTES - ERROR.
-void printEntry(const BackupEntry& entry, const BackupContent& content) {
-  console::write(listedText(entry.nomeHost));
+void printEntry(std::string_view host, std::string_view date, const BackupContent& content) {
+  console::write(listedText(host));
   console::write(" ");
-  console::write(entry.dataHost);
+  console::write(date);
   console::write(" ");
   console::write(std::to_string(content.bytes));
   console::write(" ");
@@ -85,33 +86,41 @@ std::string saudeJson(const BackupContent& content, const std::vector<std::strin
 
 void coletarSaude(const std::string& caminho, SystemLog& log) {
   const std::unique_ptr<LastLinePattern> lastLine = lastLinePattern();
-  ScanResult scan = scanBackupDirectoryWithNames(caminho, &log);
-  const std::vector<std::string> fileNames = std::move(scan.fileNames);
+  const Listing listing = listBackupDirectory(caminho, ScanReads::TimesAndNames, &log);
   // Two devices behind one host are found here, where the names are at hand.
-  const std::vector<MergedHost> merged = scan.scheme == NamingScheme::NameFields
-                                             ? mergedHosts(scan.entries, fileNames)
-                                             : std::vector<MergedHost>();
+  const std::vector<MergedHost> merged =
+      listing.scheme == NamingScheme::NameFields ? mergedHosts(listing) : std::vector<MergedHost>();
   // The entries coletarData reports; their ages, measured against any instant, are not used.
-  const std::vector<BackupEntry> descoberta = collectionList(std::move(scan), 0, &log, &fileNames);
+  const std::vector<std::uint32_t> descoberta = collectionChoice(listing, &log);
   const bool debug = zabbix_host() == "debug";
   if (debug) printDebugHeader();
   Delivery delivery(log, mode());
-  BackupContentReader reader(lastLine.get());
+  // Read on every core, each file whole by one reader; taken in order, as each is printed or
+  // sent, so that nothing of a file is held past its turn but the few read ahead.
+  ContentPool contents(
+      descoberta.size(),
+      [&caminho, &listing, &descoberta](std::size_t k) {
+        std::string path = caminho;
+        path += '/';
+        path += listing.names[listing.entries[descoberta[k]].name];
+        return path;
+      },
+      readersFor(descoberta.size()), lastLine.get());
   // Both in host-name order: the merged hosts are met one after the other.
   auto nextMerged = merged.begin();
   const std::vector<std::string> none;
-  for (const BackupEntry& entry : descoberta) {
-    while (nextMerged != merged.end() && nextMerged->nomeHost < entry.nomeHost) ++nextMerged;
-    const bool isMerged = nextMerged != merged.end() && nextMerged->nomeHost == entry.nomeHost;
-    // Read one at a time, as each is printed or sent: nothing of a file is held past its turn.
-    const std::string path = caminho + "/" + fileNames[entry.fileIndex];
-    const BackupContent content = reader.read(path);
+  for (const std::uint32_t i : descoberta) {
+    const ListedEntry& entry = listing.entries[i];
+    const std::string_view host = listing.hosts[entry.host];
+    while (nextMerged != merged.end() && nextMerged->nomeHost < host) ++nextMerged;
+    const bool isMerged = nextMerged != merged.end() && nextMerged->nomeHost == host;
+    const auto [path, content] = contents.next();
     noteUnchecked(log, path, content);
     if (debug) {
-      printEntry(entry, content);
+      printEntry(host, listing.shownDate(entry), content);
     } else {
       delivery.send_zabbix(zabbix_server(), zabbix_host(),
-                           "saudeBackup[" + itemKeyParameter(entry.nomeHost) + "]",
+                           "saudeBackup[" + itemKeyParameter(host) + "]",
                            saudeJson(content, isMerged ? nextMerged->fileNames : none));
     }
   }

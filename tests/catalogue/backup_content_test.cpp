@@ -7,9 +7,13 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/fd.hpp"
+#include "catalogue/content_pool.hpp"
 #include "reports/health.hpp"
 #include "support/sha256.hpp"
 #include "support/temp_dir.hpp"
@@ -71,6 +75,39 @@ TEST(BackupContent, AFileThatChangesSizeWhileReadIsAnError) {
   EXPECT_EQ(saudeJson(kernels),
             R"({"bytes":)" + std::to_string(contentOf("/proc/version").size()) +
                 R"(,"error":"o arquivo mudou durante a leitura: 0 bytes ao abrir"})");
+}
+
+// Many readers, files of sizes that make them finish out of turn: every content comes back once,
+// in the run's order, and a failure rises at its own file's turn, after every file before it.
+TEST(ContentPool, HandsBackEveryContentInTheRunsOrder) {
+  const test::TempDir tmp;
+  constexpr std::size_t kFiles = 300;
+  std::vector<std::string> bytes(kFiles);
+  for (std::size_t i = 0; i < kFiles; ++i) {
+    bytes[i].assign(i % 7 == 0 ? 300 * 1024 + i : i, static_cast<char>('a' + i % 26));
+    std::ofstream(tmp / std::to_string(i), std::ios::binary) << bytes[i];
+  }
+  const auto pathOf = [&tmp](std::size_t i) { return tmp / std::to_string(i); };
+  for (const unsigned readers : {1U, 2U, 5U}) {
+    SCOPED_TRACE(readers);
+    ContentPool pool(kFiles, pathOf, readers, nullptr);
+    for (std::size_t i = 0; i < kFiles; ++i) {
+      const auto [path, content] = pool.next();
+      ASSERT_EQ(path, pathOf(i));
+      ASSERT_EQ(content.sha256, test::sha256Hex(bytes[i]));
+    }
+  }
+  ContentPool failing(
+      kFiles,
+      [&pathOf](std::size_t i) {
+        if (i == 57) throw std::runtime_error("no path");
+        return pathOf(i);
+      },
+      3, nullptr);
+  for (std::size_t i = 0; i < 57; ++i) EXPECT_EQ(failing.next().first, pathOf(i));
+  EXPECT_THROW(failing.next(), std::runtime_error);
+  EXPECT_EQ(failing.next().first, pathOf(58));
+  // Destroyed with files unread: the readers stop and are joined.
 }
 
 }  // namespace

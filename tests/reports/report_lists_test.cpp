@@ -93,6 +93,22 @@ TEST(CollectionList, NameFieldsByHostNameKeepingTheChosenFilesTimes) {
                   "\u00c3 2024-03-01 50.000000 950.000000"));
 }
 
+// A scan that kept its names settles a tie of times by the name last in byte order, whichever
+// host's entries come between.
+TEST(CollectionList, NamesSettleTiesOfTime) {
+  ScanResult scan{NamingScheme::NameFields,
+                  {{"B", "2024-03-01", 300, 0, 0},
+                   {"A", "2024-03-01", 300, 0, 1},
+                   {"B", "2024-03-01", 300, 0, 2},
+                   {"A", "2024-03-01", 300, 0, 3},
+                   {"A", "2024-03-01", 200, 0, 4}}};
+  scan.fileNames = {"2024-03-01.x.b.1", "2024-03-01.x.a.1", "2024-03-01.x.b.2", "2024-03-01.x.a.0",
+                    "2024-03-01.x.a.9"};
+  std::vector<std::uint32_t> files;
+  for (const BackupEntry& e : collectionList(scan, 1000)) files.push_back(e.fileIndex);
+  EXPECT_THAT(files, ElementsAre(1, 2));
+}
+
 TEST(CollectionList, ModificationTimeAsListedWithNegativeAgesForNewerFiles) {
   const ScanResult scan{NamingScheme::ModificationTime,
                         {entry("SW1", "2024-03-01", 1500.5), entry("SW1", "2024-03-01", 400.25)}};
