@@ -38,11 +38,30 @@ std::uint32_t TextTable::append(std::string_view text) {
   return size() - 1;
 }
 
-std::uint32_t TextTable::intern(std::string_view text) {
+std::uint64_t TextTable::hashOf(std::string_view text) {
+  return std::hash<std::string_view>()(text);
+}
+
+void TextTable::prefetch(std::uint64_t hash, int step) const {
+  if (slots_.empty()) return;
+  const std::uint64_t& slot = slots_[hash & (slots_.size() - 1)];
+  if (step == 0) {
+    __builtin_prefetch(&slot);
+    return;
+  }
+  if (slot == 0 || (slot & kTagMask) != (hash & kTagMask)) return;
+  const auto id = static_cast<std::uint32_t>(slot) - 1;
+  if (step == 1) {
+    __builtin_prefetch(&starts_[id]);
+  } else {
+    __builtin_prefetch(text_.data() + starts_[id]);
+  }
+}
+
+std::uint32_t TextTable::intern(std::string_view text, std::uint64_t hash) {
   if (2 * (std::size_t{size()} + 1) > slots_.size()) {
     rehash(std::max<std::size_t>(64, 2 * slots_.size()));
   }
-  const std::uint64_t hash = std::hash<std::string_view>()(text);
   const std::uint64_t tag = hash & kTagMask;
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
@@ -61,7 +80,7 @@ void TextTable::rehash(std::size_t slots) {
   slots_.assign(slots, 0);
   const std::size_t mask = slots - 1;
   for (std::uint32_t id = 0; id < size(); ++id) {
-    const std::uint64_t hash = std::hash<std::string_view>()((*this)[id]);
+    const std::uint64_t hash = hashOf((*this)[id]);
     std::size_t at = hash & mask;
     while (slots_[at] != 0) at = (at + 1) & mask;
     slots_[at] = (hash & kTagMask) | (id + 1);

@@ -19,7 +19,14 @@ class TextTable {
   TextTable() = default;
 
   // Each text once: the same text always gets the same number.
-  std::uint32_t intern(std::string_view text);
+  std::uint32_t intern(std::string_view text) { return intern(text, hashOf(text)); }
+  std::uint32_t intern(std::string_view text, std::uint64_t hash);
+  static std::uint64_t hashOf(std::string_view text);
+  // A hint that hash will soon be interned: fetches into the cache what the lookup will read,
+  // one step of three (its slot, then where the text there starts, then that text's bytes), each
+  // step needing the one before it in the cache already. Looked up some at a time, with every
+  // step given for all of them before the next, their waits on memory overlap.
+  void prefetch(std::uint64_t hash, int step) const;
   // A new number whatever the text, for texts that cannot repeat or whose repeats do not matter.
   std::uint32_t append(std::string_view text);
 

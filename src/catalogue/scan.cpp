@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -104,6 +105,42 @@ class ModificationDays {
   std::uint32_t id_ = 0;
 };
 
+// A name-field directory's host names, interned some at a time: a directory lists its files in
+// no useful order, so each lookup in a large table waits on memory, and these waits overlap
+// when every lookup's next step is fetched before any lookup is made.
+class HostBatch {
+ public:
+  void add(std::string host, std::uint32_t entry, Listing& listing) {
+    Pending& p = pending_[count_++];
+    p.hash = TextTable::hashOf(host);
+    p.host = std::move(host);
+    p.entry = entry;
+    listing.hosts.prefetch(p.hash, 0);
+    if (count_ == kSize) settle(listing);
+  }
+
+  void settle(Listing& listing) {
+    for (int step = 1; step <= 2; ++step) {
+      for (std::size_t k = 0; k < count_; ++k) listing.hosts.prefetch(pending_[k].hash, step);
+    }
+    for (std::size_t k = 0; k < count_; ++k) {
+      const Pending& p = pending_[k];
+      listing.entries[p.entry].host = listing.hosts.intern(p.host, p.hash);
+    }
+    count_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kSize = 16;
+  struct Pending {
+    std::string host;
+    std::uint64_t hash = 0;
+    std::uint32_t entry = 0;
+  };
+  std::array<Pending, kSize> pending_;
+  std::size_t count_ = 0;
+};
+
 Listing scan(const std::string& caminho, SystemLog* log, ScanReads reads) {
   Directory dir = openDirectory(caminho);
   Listing listing;
@@ -114,7 +151,8 @@ Listing scan(const std::string& caminho, SystemLog* log, ScanReads reads) {
   ModificationDays days;
   const bool named = listing.scheme == NamingScheme::NameFields;
   const bool withTimes = reads != ScanReads::NameOnly;
-  std::string host;
+  HostBatch hosts;
+  std::string wholeName;
   while (const char* name = nextName(dir.get(), caminho)) {
     // A name without its fields is said before anything is read of the file.
     const NameFields fields = named ? splitNameFields(name) : NameFields{};
@@ -128,20 +166,26 @@ Listing scan(const std::string& caminho, SystemLog* log, ScanReads reads) {
       }
       entry.modified = seconds(*mtime);
     }
+    std::string host;
     if (named) {
       host = trimmedUpper(fields.host);
-      entry.host = listing.hosts.intern(host);
       const std::string date = trimmedUpper(fields.date);
       entry.date = listing.date(date);
       entry.shape = fields.shape;
       if (!listing.days[entry.date]) listing.undated.push_back({date, host, name});
     } else {
-      entry.host = listing.hosts.append(hostFromWholeName(name));
+      // The whole name is the host (hostFromWholeName), made in one buffer kept for the scan.
+      trimmedUpper(name, wholeName);
+      entry.host = listing.hosts.append(wholeName);
       entry.date = days.of(mtime->tv_sec, listing);
     }
     if (listing.keepsNames) entry.name = listing.names.append(name);
     listing.entries.push_back(entry);
+    if (named) {
+      hosts.add(std::move(host), static_cast<std::uint32_t>(listing.entries.size() - 1), listing);
+    }
   }
+  hosts.settle(listing);
   return listing;
 }
 

@@ -17,16 +17,15 @@ bool isTrimmed(char32_t c) {
 }
 
 // Plain ASCII needs no tables: the same trim, and a-z to A-Z is the whole mapping.
-std::string asciiTrimmedUpper(std::string_view raw) {
+void asciiTrimmedUpper(std::string_view raw, std::string& out) {
   std::size_t begin = 0;
   std::size_t end = raw.size();
   while (begin < end && isTrimmedAscii(raw[begin])) ++begin;
   while (end > begin && isTrimmedAscii(raw[end - 1])) --end;
-  std::string out(raw.substr(begin, end - begin));
+  out.assign(raw.substr(begin, end - begin));
   for (char& c : out) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return out;
 }
 
 std::u32string decodeTrimmed(std::string_view raw) {
@@ -87,9 +86,18 @@ std::string toUtf8(const std::u16string& text) {
 
 }  // namespace
 
+void trimmedUpper(std::string_view raw, std::string& out) {
+  if (utf8::isAscii(raw)) {
+    asciiTrimmedUpper(raw, out);
+  } else {
+    out = toUtf8(upperRoot(toUtf16(decodeTrimmed(raw))));
+  }
+}
+
 std::string trimmedUpper(std::string_view raw) {
-  if (utf8::isAscii(raw)) return asciiTrimmedUpper(raw);
-  return toUtf8(upperRoot(toUtf16(decodeTrimmed(raw))));
+  std::string out;
+  trimmedUpper(raw, out);
+  return out;
 }
 
 }  // namespace bm

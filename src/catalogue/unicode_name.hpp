@@ -10,4 +10,7 @@ namespace bm {
 // the full Unicode mapping of the root locale, whatever the process locale is.
 std::string trimmedUpper(std::string_view raw);
 
+// The same into out, whose room is kept: a scan makes one name after another without allocating.
+void trimmedUpper(std::string_view raw, std::string& out);
+
 }  // namespace bm

@@ -30,7 +30,7 @@ void writeNumber(double value) {
 
 // HOST DATE MTIME AGE, written in pieces straight into the console's buffer.
 void printEntry(std::string_view host, std::string_view date, double modified, double age) {
-  console::write(listedText(host));
+  writeListed(host);
   console::write(" ");
   console::write(date);
   console::write(" ");

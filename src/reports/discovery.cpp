@@ -53,7 +53,7 @@ void descobertaBackups(const std::string& caminho, SystemLog& log) {
     printDebugHeader();
     for (const std::uint32_t i : descoberta) {
       const ListedEntry& entry = listing.entries[i];
-      console::write(listedText(listing.hosts[entry.host]));
+      writeListed(listing.hosts[entry.host]);
       console::write(" ");
       console::line(listing.shownDate(entry));
     }

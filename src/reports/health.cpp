@@ -21,7 +21,7 @@ namespace {
 
 // HOST DATE BYTES SHA256, or HOST DATE BYTES - ERROR.
 void printEntry(std::string_view host, std::string_view date, const BackupContent& content) {
-  console::write(listedText(host));
+  writeListed(host);
   console::write(" ");
   console::write(date);
   console::write(" ");
