@@ -100,9 +100,13 @@ struct Command {
 };
 
 struct Figures {
-  double floorSeconds;
+  double floorSeconds;  // medians
   double agentSeconds;
   long rssKiB;  // the agent's highest
+  // The least of each: what the machine's other load adds to a run, never takes away, so on a
+  // shared machine the ratio of the least times is the steadier one.
+  double floorLeast;
+  double agentLeast;
 };
 
 // One command against one floor, alternating, after a run of each to warm the caches: the
@@ -122,15 +126,18 @@ Figures alternate(const std::vector<std::string>& floorCommand, const Command& c
     agentTimes.push_back(wall ? s.seconds : s.cpuSeconds);
     rss = std::max(rss, s.maxRssKiB);
   }
-  return {median(floor), median(agentTimes), rss};
+  return {median(floor), median(agentTimes), rss, *std::min_element(floor.begin(), floor.end()),
+          *std::min_element(agentTimes.begin(), agentTimes.end())};
 }
 
 void print(const std::string& dir, const std::string& label, int entries, const char* floorName,
            const Figures& f) {
-  std::printf("%-22s %-18s %8d  %-16s %7.3f s  agent %7.3f s  ratio %5.2f  peak RSS %7.1f MiB",
-              dir.substr(dir.rfind('/') + 1).c_str(), label.c_str(), entries, floorName,
-              f.floorSeconds, f.agentSeconds, f.agentSeconds / f.floorSeconds,
-              static_cast<double>(f.rssKiB) / 1024.0);
+  std::printf(
+      "%-22s %-18s %8d  %-14s %7.3f s  agent %7.3f s  ratio %5.2f (least %5.2f)  peak RSS %6.1f "
+      "MiB",
+      dir.substr(dir.rfind('/') + 1).c_str(), label.c_str(), entries, floorName, f.floorSeconds,
+      f.agentSeconds, f.agentSeconds / f.floorSeconds, f.agentLeast / f.floorLeast,
+      static_cast<double>(f.rssKiB) / 1024.0);
   // Per entry where the entries are what the memory holds: not for a few large files.
   if (entries >= 1000) {
     std::printf(" (%5.1f B/entry)", static_cast<double>(f.rssKiB) * 1024.0 / entries);
@@ -190,12 +197,20 @@ void measureHealth(const std::string& agent, const std::string& dir, int entries
   std::vector<std::string> oneCore{"/usr/bin/taskset", "-c", "0"};
   oneCore.insert(oneCore.end(), health.argv.begin(), health.argv.end());
   const Figures f = alternate(oneCore, health, rounds, true);
+  // What comes before the first file is read (the listing, each status, the order) is one
+  // core's whatever the readers: coletarData makes the same.
+  std::vector<double> before;
+  for (int r = 0; r < rounds; ++r) {
+    before.push_back(runOnce({agent, "coletarData", dir, "127.0.0.9", "debug"}).seconds);
+  }
+  const double serial = median(before);
   const int n = cores();
   std::printf(
-      "%-22s %-18s %8d  one core %7.3f s  on %d cores %7.3f s  ratio to 1/%d of one "
-      "core %5.2f\n",
+      "%-22s %-18s %8d  one core %7.3f s  on %d cores %7.3f s  ratio to 1/%d of one core %5.2f, "
+      "to the bound with its listing (%.3f s) on one core %5.2f\n",
       dir.substr(dir.rfind('/') + 1).c_str(), health.label.c_str(), entries, f.floorSeconds, n,
-      f.agentSeconds, n, f.agentSeconds * n / f.floorSeconds);
+      f.agentSeconds, n, f.agentSeconds * n / f.floorSeconds, serial,
+      f.agentSeconds / ((f.floorSeconds - serial) / n + serial));
   std::fflush(stdout);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <utility>
 
@@ -105,10 +106,16 @@ std::string Listing::shownDate(const ListedEntry& entry) const {
 
 void Listing::reserve(std::size_t directoryBytes) {
   const std::size_t most = std::min(directoryBytes / kSmallestDirectoryEntry, kMostReserved);
-  entries.reserve(most);
-  // A modification-time host is its whole name, upper-cased: about as long as the name.
-  if (scheme == NamingScheme::ModificationTime) hosts.reserve(most, directoryBytes);
-  if (keepsNames) names.reserve(most, directoryBytes);
+  const std::size_t bytes = std::min(directoryBytes, kMostReserved * kSmallestDirectoryEntry);
+  // Only a hint: where the system will not promise the memory (strict overcommit), the tables
+  // grow as they fill instead.
+  try {
+    entries.reserve(most);
+    // A modification-time host is its whole name, upper-cased: about as long as the name.
+    if (scheme == NamingScheme::ModificationTime) hosts.reserve(most, bytes);
+    if (keepsNames) names.reserve(most, bytes);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 std::vector<std::uint32_t> listingOrder(const Listing& listing) {
