@@ -146,6 +146,31 @@ void print(const std::string& dir, const std::string& label, int entries, const 
   std::fflush(stdout);
 }
 
+// The cores this process may run on, as the agent counts them.
+int cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return CPU_COUNT(&set);
+}
+
+// argv held to one core, the last this process may use. A virtual machine's cores are not alike
+// (the first takes the interrupts, and ran a quarter slower here): every one-core figure, floor
+// and agent alike, runs on the same one.
+std::vector<std::string> onOneCore(const std::vector<std::string>& argv) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  int last = 0;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &set)) last = cpu;
+    }
+  }
+  std::vector<std::string> out{"/usr/bin/taskset", "-c", std::to_string(last)};
+  out.insert(out.end(), argv.begin(), argv.end());
+  return out;
+}
+
 // The agent's CPU time per scan mode, at 200,000 and 1,000,000 entries.
 struct ScanTimes {
   double discovery;
@@ -157,11 +182,12 @@ struct ScanTimes {
 // listing plus one status per entry.
 ScanTimes measureScan(const std::string& floorProgram, const std::string& agent,
                       const std::string& dir, int entries, int rounds, bool nameFields) {
-  const std::vector<std::string> listing{floorProgram, dir};
-  const std::vector<std::string> status{floorProgram, "--status", dir};
+  const std::vector<std::string> listing = onOneCore({floorProgram, dir});
+  const std::vector<std::string> status = onOneCore({floorProgram, "--status", dir});
   const Command discovery{"descobertaBackups",
-                          {agent, "descobertaBackups", dir, "127.0.0.9", "debug"}};
-  const Command collection{"coletarData", {agent, "coletarData", dir, "127.0.0.9", "debug"}};
+                          onOneCore({agent, "descobertaBackups", dir, "127.0.0.9", "debug"})};
+  const Command collection{"coletarData",
+                           onOneCore({agent, "coletarData", dir, "127.0.0.9", "debug"})};
   const Figures d = alternate(nameFields ? listing : status, discovery, rounds);
   print(dir, discovery.label, entries, nameFields ? "listing" : "listing+status", d);
   const Figures c = alternate(status, collection, rounds);
@@ -178,14 +204,6 @@ void printSlopes(const char* scheme, const ScanTimes& small, const ScanTimes& la
       scheme, slope(small.discovery, large.discovery), slope(small.collection, large.collection));
 }
 
-// The cores this process may run on, as the agent counts them.
-int cores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return CPU_COUNT(&set);
-}
-
 // The health report against sha256sum over the same files (wall time: both read every byte),
 // and against itself held to one core: on n cores it should take a little over 1/n of that.
 void measureHealth(const std::string& agent, const std::string& dir, int entries, int rounds) {
@@ -194,15 +212,14 @@ void measureHealth(const std::string& agent, const std::string& dir, int entries
         alternate({"/usr/bin/find", dir, "-mindepth", "1", "-maxdepth", "1", "-exec", "sha256sum",
                    "{}", "+"},
                   health, rounds, true));
-  std::vector<std::string> oneCore{"/usr/bin/taskset", "-c", "0"};
-  oneCore.insert(oneCore.end(), health.argv.begin(), health.argv.end());
-  const Figures f = alternate(oneCore, health, rounds, true);
+  const Figures f = alternate(onOneCore(health.argv), health, rounds, true);
   // What comes before the first file is read (the listing, each status, the order) is one
   // core's whatever the readers: coletarData makes the same.
+  const std::vector<std::string> collection =
+      onOneCore({agent, "coletarData", dir, "127.0.0.9", "debug"});
   std::vector<double> before;
-  for (int r = 0; r < rounds; ++r) {
-    before.push_back(runOnce({agent, "coletarData", dir, "127.0.0.9", "debug"}).seconds);
-  }
+  before.reserve(static_cast<std::size_t>(rounds));
+  for (int r = 0; r < rounds; ++r) before.push_back(runOnce(collection).seconds);
   const double serial = median(before);
   const int n = cores();
   std::printf(
