@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/content_pool.hpp"
 #include "measure.hpp"
 
 namespace {
@@ -146,14 +147,6 @@ void print(const std::string& dir, const std::string& label, int entries, const 
   std::fflush(stdout);
 }
 
-// The cores this process may run on, as the agent counts them.
-int cores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return CPU_COUNT(&set);
-}
-
 // argv held to one core, the last this process may use. A virtual machine's cores are not alike
 // (the first takes the interrupts, and ran a quarter slower here): every one-core figure, floor
 // and agent alike, runs on the same one.
@@ -221,7 +214,7 @@ void measureHealth(const std::string& agent, const std::string& dir, int entries
   before.reserve(static_cast<std::size_t>(rounds));
   for (int r = 0; r < rounds; ++r) before.push_back(runOnce(collection).seconds);
   const double serial = median(before);
-  const int n = cores();
+  const auto n = static_cast<int>(bm::usableCores());
   std::printf(
       "%-22s %-18s %8d  one core %7.3f s  on %d cores %7.3f s  ratio to 1/%d of one core %5.2f, "
       "to the bound with its listing (%.3f s) on one core %5.2f\n",

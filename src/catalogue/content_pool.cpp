@@ -11,18 +11,14 @@ namespace {
 // room while another reads a larger file. A content waiting is a few hundred bytes.
 constexpr std::size_t kWaitingPerReader = 16;
 
-constexpr std::size_t kNobody = static_cast<std::size_t>(-1);
+}  // namespace
 
-// The cores this process may run on: its affinity, which taskset, cgroups' cpusets and
-// container limits narrow, not the machine's count.
 unsigned usableCores() {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
 }
-
-}  // namespace
 
 unsigned readersFor(std::size_t files) {
   return static_cast<unsigned>(std::clamp<std::size_t>(files, 1, usableCores()));

@@ -16,6 +16,10 @@
 
 namespace bm {
 
+// The cores this process may run on: its affinity, which taskset, cgroups' cpusets and container
+// limits narrow, not the machine's count.
+unsigned usableCores();
+
 // The readers a run of files should have: one per core this process may run on, never more
 // than there are files, at least one.
 unsigned readersFor(std::size_t files);
@@ -58,13 +62,14 @@ class ContentPool {
   const LastLinePattern* const lastLine_;
   std::unique_ptr<BackupContentReader> own_;  // the caller's own reader
   std::mutex mutex_;
-  std::condition_variable ready_;                       // a slot was filled
-  std::condition_variable room_;                        // a slot was taken, or the pool is stopping
-  std::vector<Slot> window_;                            // file i waits in window_[i % size]
-  std::size_t claimed_ = 0;                             // files handed to readers
-  std::size_t taken_ = 0;                               // files handed to the caller
-  std::size_t awaited_ = static_cast<std::size_t>(-1);  // the file the caller waits for
-  unsigned readersWaiting_ = 0;                         // readers waiting for room
+  std::condition_variable ready_;  // a slot was filled
+  std::condition_variable room_;   // a slot was taken, or the pool is stopping
+  std::vector<Slot> window_;       // file i waits in window_[i % size]
+  std::size_t claimed_ = 0;        // files handed to readers
+  std::size_t taken_ = 0;          // files handed to the caller
+  static constexpr std::size_t kNobody = static_cast<std::size_t>(-1);
+  std::size_t awaited_ = kNobody;  // the file the caller waits for
+  unsigned readersWaiting_ = 0;    // readers waiting for room
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

@@ -22,12 +22,12 @@ constexpr std::size_t kSmallestDirectoryEntry = 12;
 
 constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
 
+}  // namespace
+
 std::uint32_t foldedShape(std::uint64_t shape) {
   if (shape == 0) return 0;
   return static_cast<std::uint32_t>(shape ^ (shape >> 32)) | 1;
 }
-
-}  // namespace
 
 std::uint32_t TextTable::append(std::string_view text) {
   if (text_.size() + text.size() > std::numeric_limits<std::uint32_t>::max() ||
@@ -124,9 +124,16 @@ std::vector<std::uint32_t> listingOrder(const Listing& listing) {
   return order;
 }
 
-std::vector<std::uint32_t> orderByRank(const Listing& listing,
-                                       const std::vector<std::uint32_t>& rank,
-                                       std::uint32_t ListedEntry::*key) {
+std::vector<std::uint32_t> orderByText(const Listing& listing, const TextTable& table,
+                                       std::uint32_t ListedEntry::*key, TextOrder direction) {
+  std::vector<std::uint32_t> texts(table.size());
+  std::iota(texts.begin(), texts.end(), 0U);
+  std::sort(texts.begin(), texts.end(), [&table, direction](std::uint32_t a, std::uint32_t b) {
+    return direction == TextOrder::Ascending ? table[a] < table[b] : table[a] > table[b];
+  });
+  // start[r] is where the entries of the text of rank r go, once counted.
+  std::vector<std::uint32_t> rank(texts.size());
+  for (std::uint32_t r = 0; r < texts.size(); ++r) rank[texts[r]] = r;
   std::vector<std::uint32_t> start(rank.size() + 1, 0);
   for (const ListedEntry& entry : listing.entries) ++start[rank[entry.*key] + 1];
   std::partial_sum(start.begin(), start.end(), start.begin());

@@ -47,6 +47,10 @@ class TextTable {
   std::vector<std::uint64_t> slots_;
 };
 
+// A name shape's hash (BackupEntry::nameShape) in the 32 bits an entry keeps: 0 (not known)
+// stays 0, anything else is never 0.
+std::uint32_t foldedShape(std::uint64_t shape);
+
 // One directory entry, in 24 bytes: its texts are numbers in the listing's tables.
 struct ListedEntry {
   double modified = 0;      // st_mtime in seconds, with its fraction, when the scan read it
@@ -87,11 +91,13 @@ enum class ScanReads { NameOnly, Times, TimesAndNames };
 // The entry numbers 0 .. n-1 of a listing, in listing order.
 std::vector<std::uint32_t> listingOrder(const Listing& listing);
 
-// order, stably sorted by rank[key(entry)] for small ranks (a counting sort: one pass to count,
-// one to place, whatever the number of entries).
-std::vector<std::uint32_t> orderByRank(const Listing& listing,
-                                       const std::vector<std::uint32_t>& rank,
-                                       std::uint32_t ListedEntry::*key);
+// The entry numbers in the byte order of the text each entry's key gives in table (greatest first
+// if asked), and in listing order where texts are equal: a stable sort. A listing holds few
+// distinct texts of a kind, so these are sorted, and the entries counted into place by their
+// text's rank (one pass to count, one to place), never compared with each other.
+enum class TextOrder { Ascending, GreatestFirst };
+std::vector<std::uint32_t> orderByText(const Listing& listing, const TextTable& table,
+                                       std::uint32_t ListedEntry::*key, TextOrder direction);
 
 // The entries of a scan result as a listing, in their order; a name-field listing holds each host
 // name once.

@@ -16,7 +16,6 @@
 #include "base/system_log.hpp"
 #include "catalogue/dates.hpp"
 #include "catalogue/file_names.hpp"
-#include "catalogue/unicode_name.hpp"
 
 namespace bm {
 namespace {
@@ -155,7 +154,7 @@ Listing scan(const std::string& caminho, SystemLog* log, ScanReads reads) {
   std::string wholeName;
   while (const char* name = nextName(dir.get(), caminho)) {
     // A name without its fields is said before anything is read of the file.
-    const NameFields fields = named ? splitNameFields(name) : NameFields{};
+    BackupEntry fields = named ? nameFieldsEntry(name) : BackupEntry{};
     ListedEntry entry;
     std::optional<struct timespec> mtime;
     if (withTimes || !named) {
@@ -166,23 +165,22 @@ Listing scan(const std::string& caminho, SystemLog* log, ScanReads reads) {
       }
       entry.modified = seconds(*mtime);
     }
-    std::string host;
     if (named) {
-      host = trimmedUpper(fields.host);
-      const std::string date = trimmedUpper(fields.date);
-      entry.date = listing.date(date);
-      entry.shape = fields.shape;
-      if (!listing.days[entry.date]) listing.undated.push_back({date, host, name});
+      entry.date = listing.date(fields.dataHost);
+      entry.shape = foldedShape(fields.nameShape);
+      if (!listing.days[entry.date]) {
+        listing.undated.push_back({fields.dataHost, fields.nomeHost, name});
+      }
     } else {
-      // The whole name is the host (hostFromWholeName), made in one buffer kept for the scan.
-      trimmedUpper(name, wholeName);
+      hostFromWholeName(name, wholeName);
       entry.host = listing.hosts.append(wholeName);
       entry.date = days.of(mtime->tv_sec, listing);
     }
     if (listing.keepsNames) entry.name = listing.names.append(name);
     listing.entries.push_back(entry);
     if (named) {
-      hosts.add(std::move(host), static_cast<std::uint32_t>(listing.entries.size() - 1), listing);
+      hosts.add(std::move(fields.nomeHost), static_cast<std::uint32_t>(listing.entries.size() - 1),
+                listing);
     }
   }
   hosts.settle(listing);
@@ -206,10 +204,6 @@ ScanResult scanBackupDirectory(const std::string& caminho, SystemLog* log) {
 
 ScanResult scanBackupDirectoryWithTimes(const std::string& caminho, SystemLog* log) {
   return scanResultOf(scan(caminho, log, ScanReads::Times));
-}
-
-ScanResult scanBackupDirectoryWithNames(const std::string& caminho, SystemLog* log) {
-  return scanResultOf(scan(caminho, log, ScanReads::TimesAndNames));
 }
 
 }  // namespace bm

@@ -26,7 +26,4 @@ Listing listBackupDirectory(const std::string& caminho, ScanReads reads, SystemL
 // The same scan, also reading every entry's status in both schemes for dataModificacao.
 ScanResult scanBackupDirectoryWithTimes(const std::string& caminho, SystemLog* log = nullptr);
 
-// The scan with times, also keeping every file name (fileNames, fileIndex).
-ScanResult scanBackupDirectoryWithNames(const std::string& caminho, SystemLog* log = nullptr);
-
 }  // namespace bm

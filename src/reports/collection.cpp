@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <numeric>
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
@@ -41,17 +40,11 @@ void printEntry(std::string_view host, std::string_view date, double modified, d
 }
 
 // By host name (in byte order), then the one modified last first, then (names kept) the name last
-// in byte order. Hosts are numbered, each name once: the names are sorted, the entries counted
-// into place by their host's rank, and only each host's few entries sorted among themselves.
+// in byte order: the entries are put in host order by counting, and only each host's few
+// entries sorted among themselves.
 std::vector<std::uint32_t> byHostNewestFirst(const Listing& listing) {
-  std::vector<std::uint32_t> hosts(listing.hosts.size());
-  std::iota(hosts.begin(), hosts.end(), 0U);
-  std::sort(hosts.begin(), hosts.end(), [&listing](std::uint32_t a, std::uint32_t b) {
-    return listing.hosts[a] < listing.hosts[b];
-  });
-  std::vector<std::uint32_t> rank(hosts.size());
-  for (std::uint32_t r = 0; r < hosts.size(); ++r) rank[hosts[r]] = r;
-  std::vector<std::uint32_t> order = orderByRank(listing, rank, &ListedEntry::host);
+  std::vector<std::uint32_t> order =
+      orderByText(listing, listing.hosts, &ListedEntry::host, TextOrder::Ascending);
   const auto newer = [&listing](std::uint32_t a, std::uint32_t b) {
     const ListedEntry& x = listing.entries[a];
     const ListedEntry& y = listing.entries[b];

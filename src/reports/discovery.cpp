@@ -1,8 +1,6 @@
 #include "reports/discovery.hpp"
 
-#include <algorithm>
 #include <ctime>
-#include <numeric>
 
 #include "base/console.hpp"
 #include "base/failure.hpp"
@@ -15,28 +13,12 @@
 
 namespace bm {
 
-namespace {
-
-// Newest date text first, stably: the text, not the day, so an unpadded date sorts by its
-// characters. A directory holds few distinct dates, so the dates are sorted and the entries
-// counted into place by their date's rank.
-std::vector<std::uint32_t> byDateTextNewestFirst(const Listing& listing) {
-  std::vector<std::uint32_t> dates(listing.dates.size());
-  std::iota(dates.begin(), dates.end(), 0U);
-  std::sort(dates.begin(), dates.end(), [&listing](std::uint32_t a, std::uint32_t b) {
-    return listing.dates[a] > listing.dates[b];
-  });
-  std::vector<std::uint32_t> rank(dates.size());
-  for (std::uint32_t r = 0; r < dates.size(); ++r) rank[dates[r]] = r;
-  return orderByRank(listing, rank, &ListedEntry::date);
-}
-
-}  // namespace
-
 std::vector<std::uint32_t> discoveryChoice(const Listing& listing, SystemLog* log) {
   if (listing.scheme == NamingScheme::ModificationTime) return listingOrder(listing);
-  std::vector<std::uint32_t> chosen =
-      removerHostsDuplicados(listing, byDateTextNewestFirst(listing), log);
+  // Newest date text first: the text, not the day, so an unpadded date sorts by its characters.
+  std::vector<std::uint32_t> chosen = removerHostsDuplicados(
+      listing, orderByText(listing, listing.dates, &ListedEntry::date, TextOrder::GreatestFirst),
+      log);
   if (log != nullptr) noteNamesDatedAfterToday(listing, chosen, std::time(nullptr), *log);
   return chosen;
 }
