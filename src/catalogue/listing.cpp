@@ -77,6 +77,19 @@ std::uint32_t TextTable::intern(std::string_view text, std::uint64_t hash) {
   }
 }
 
+std::optional<std::uint32_t> TextTable::find(std::string_view text) const {
+  if (slots_.empty()) return std::nullopt;
+  const std::uint64_t hash = hashOf(text);
+  const std::uint64_t tag = hash & kTagMask;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const std::uint64_t slot = slots_[at];
+    if (slot == 0) return std::nullopt;
+    const auto id = static_cast<std::uint32_t>(slot) - 1;
+    if ((slot & kTagMask) == tag && (*this)[id] == text) return id;
+  }
+}
+
 void TextTable::rehash(std::size_t slots) {
   slots_.assign(slots, 0);
   const std::size_t mask = slots - 1;

@@ -22,6 +22,8 @@ class TextTable {
   std::uint32_t intern(std::string_view text) { return intern(text, hashOf(text)); }
   std::uint32_t intern(std::string_view text, std::uint64_t hash);
   static std::uint64_t hashOf(std::string_view text);
+  // The number of an interned text, if it is one.
+  std::optional<std::uint32_t> find(std::string_view text) const;
   // A hint that hash will soon be interned: fetches into the cache what the lookup will read,
   // one step of three (its slot, then where the text there starts, then that text's bytes), each
   // step needing the one before it in the cache already. Looked up some at a time, with every

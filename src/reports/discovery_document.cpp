@@ -92,4 +92,23 @@ std::string descobertaJson(const Listing& listing, const std::vector<std::uint32
   });
 }
 
+std::string inventarioJson(const Inventory& inventory, const InventoryGaps& gaps) {
+  std::string out = R"({"esperados":)" + std::to_string(inventory.names.size()) +
+                    R"(,"semBackup":)" + std::to_string(gaps.missing.size()) +
+                    R"(,"foraDoInventario":)" + std::to_string(gaps.unlisted.size()) +
+                    R"(,"data":[)";
+  const auto device = [&out](std::string_view name, char state) {
+    if (out.back() != '[') out += ',';
+    out += R"({"nome":)";
+    appendJsonString(out, name);
+    out += R"(,"estado":)";
+    out += state;
+    out += '}';
+  };
+  for (const std::uint32_t id : gaps.missing) device(inventory.names[id], '1');
+  for (std::uint32_t id = 0; id < gaps.unlisted.size(); ++id) device(gaps.unlisted[id], '2');
+  out += "]}";
+  return out;
+}
+
 }  // namespace bm

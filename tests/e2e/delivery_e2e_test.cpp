@@ -50,6 +50,45 @@ TEST(Delivery, DiscoveryDeliversTheDocumentThenPrintsOk) {
   EXPECT_EQ(requests[0], FakeZabbix::frame(senderData("Debug", "descobertaBackups", document)));
 }
 
+// With an inventory, discovery sends after its document what the inventory and the directory
+// disagree on; an inventory that cannot be used ends the run before anything is sent.
+TEST(Delivery, DiscoveryWithAnInventorySendsItsGapsAfterTheDocument) {
+  TempDir tmp;
+  const std::string dir = tmp / "huawei";
+  makeDirectory(dir);
+  makeFile(dir + "/2024-03-05.cfg.core-sw1.zip");
+  makeFile(dir + "/2024-03-07.cfg.lab-x.zip");
+  std::ofstream(tmp / "inventory") << "core-sw1\nsw9\nsão-paulo\n";
+  std::ofstream(tmp / "bad") << "core-sw1\nsw9 são-paulo\n";
+  FakeZabbix server(58, alwaysSuccess());
+  RunOptions options;
+  options.env = {{"BACKUP_MONITOR_INVENTORY", tmp / "inventory"}};
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "127.0.0.58", "backups"}, options)),
+            expected(0, "OK\n"));
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(FakeZabbix::body(requests[0]),
+            senderData("backups", "descobertaBackups",
+                       R"({\"data\": [{\"{#NOME_HOST}\": \"LAB-X\", \"{#DATA_HOST}\": )"
+                       R"(\"2024-03-07\"}, {\"{#NOME_HOST}\": \"CORE-SW1\", \"{#DATA_HOST}\": )"
+                       R"(\"2024-03-05\"}]})"));
+  EXPECT_EQ(FakeZabbix::body(requests[1]),
+            senderData("backups", "inventarioBackups",
+                       R"({\"esperados\":3,\"semBackup\":2,\"foraDoInventario\":1,\"data\":[)"
+                       R"({\"nome\":\"SW9\",\"estado\":1},{\"nome\":\"S\\u00c3O-PAULO\",)"
+                       R"(\"estado\":1},{\"nome\":\"LAB-X\",\"estado\":2}]})"));
+
+  options.env = {{"BACKUP_MONITOR_INVENTORY", tmp / "bad"}};
+  EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "127.0.0.58", "backups"}, options)),
+            expected(1, "",
+                     failureReport("ConfiguracaoInvalida",
+                                   "BACKUP_MONITOR_INVENTORY: '" + (tmp / "bad") +
+                                       "', linha 2: 'sw9 são-paulo' não entendida: o arquivo é "
+                                       "uma lista (um nome de equipamento por linha)",
+                                   "notUnderstood", "src/catalogue/inventory.cpp")));
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
 // A reply of "success" that counts the value as failed (an unknown host, say) is said once;
 // discovery still ends with OK and status 0.
 TEST(Delivery, AValueZabbixRefusesIsSaidAndTheReportGoesOn) {

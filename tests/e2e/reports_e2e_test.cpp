@@ -248,6 +248,107 @@ TEST_F(Reports, FailuresEndTheRunBeforeAnyOutput) {
   }
 }
 
+// An inventory names, after the listing, the expected devices without any backup and the
+// devices with backups it does not list. A plain list and a router.db (only "up" devices count)
+// name devices as the backups do: trimmed and upper-cased, each once.
+TEST_F(Reports, InventoryNamesDevicesWithoutBackupsAndThoseNotExpected) {
+  const std::string dir = directory("huawei");
+  for (const char* name : {"2024-03-05.cfg.core-sw1.zip", "2024-03-07.cfg.são-paulo.zip",
+                           "2024-03-06.cfg.lab-x.zip"}) {
+    makeFile(dir + "/" + name);
+  }
+  const std::string listing = kDebugHeader +
+                              "SÃO-PAULO 2024-03-07\n"
+                              "LAB-X 2024-03-06\n"
+                              "CORE-SW1 2024-03-05\n";
+  const struct {
+    std::string content;
+    std::string after;
+  } cases[] = {
+      {"\xef\xbb\xbf# sala 1\n\n  core-sw1 \r\nSÃO-PAULO\n\tsw9\nSW9\n",
+       "SW9 sem nenhum backup\nLAB-X fora do inventário\n"},
+      {"# RANCID\ncore-sw1;cisco;up\nsw9;cisco;down\n sw10 ; juniper ; UP ; sala 3\n"
+       "são-paulo;cisco;up\nlab-x;cisco;up",
+       "SW10 sem nenhum backup\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    writeFile(tmp_ / "inventory", c.content);
+    RunOptions options;
+    options.env = {{"BACKUP_MONITOR_INVENTORY", tmp_ / "inventory"}};
+    EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"}, options)),
+              expected(0, listing + c.after));
+  }
+}
+
+// An inventory that cannot be read, holds no device or has a line that is not understood ends
+// the run before anything is printed or sent, naming the file and the line; a FIFO does not
+// hold the run.
+TEST_F(Reports, InventoryThatCannotBeUsedEndsTheRun) {
+  const std::string dir = directory("routers");
+  makeFile(dir + "/sw1");
+  const std::string file = tmp_ / "inventory";
+  const std::string fifo = tmp_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = tmp_ / "huge";
+  {
+    const Fd fd(::open(huge.c_str(), O_WRONLY | O_CREAT, 0600));
+    ASSERT_EQ(::ftruncate(fd.get(), (off_t{64} << 20) + 1), 0);
+  }
+  const auto read = [](const std::string& message) {
+    return failureReport("ConfiguracaoInvalida", "BACKUP_MONITOR_INVENTORY: " + message,
+                         "inventoryText", "src/catalogue/inventory.cpp");
+  };
+  const auto line = [&file](int number, const std::string& shown, bool routerDb) {
+    return failureReport(
+        "ConfiguracaoInvalida",
+        "BACKUP_MONITOR_INVENTORY: '" + file + "', linha " + std::to_string(number) + ": " + shown +
+            (routerDb ? " não entendida: o arquivo é um router.db (nome;tipo;estado em cada linha)"
+                      : " não entendida: o arquivo é uma lista (um nome de equipamento por linha)"),
+        "notUnderstood", "src/catalogue/inventory.cpp");
+  };
+  const auto none = [&file](const std::string& what) {
+    return failureReport(
+        "ConfiguracaoInvalida",
+        "BACKUP_MONITOR_INVENTORY: '" + file + "' não lista nenhum equipamento" + what,
+        "readInventory", "src/catalogue/inventory.cpp");
+  };
+  const struct {
+    std::string path;
+    std::string content;  // written to path when it is the file
+    std::string report;
+  } cases[] = {
+      {tmp_ / "missing", "",
+       read("não foi possível ler '" + (tmp_ / "missing") + "': No such file or directory")},
+      {dir, "", read("'" + dir + "' não é um arquivo regular")},
+      {fifo, "", read("'" + fifo + "' não é um arquivo regular")},
+      {huge, "", read("'" + huge + "' tem mais de 64 MiB")},
+      {file, "", none("")},
+      {file, "# só comentários\n\n", none("")},
+      {file, "sw1;cisco;down\nsw2;cisco;ticketed\n", none(" com estado up")},
+      {file, "sw1\nsw2 sw3\n", line(2, "'sw2 sw3'", false)},
+      {file, "sw1\nsw2 # core\n", line(2, "'sw2 # core'", false)},
+      {file, "sw1\nsw2;cisco;up\n", line(2, "'sw2;cisco;up'", false)},
+      {file,
+       "sw1\nsw\x01"
+       "2\n",
+       line(2, "'sw\\x012'", false)},
+      {file, "sw1;cisco;up\n\nsw2;cisco\n", line(3, "'sw2;cisco'", true)},
+      {file, "sw1;cisco;up\nsw2\n", line(2, "'sw2'", true)},
+      {file, " ;cisco;up\n", line(1, "';cisco;up'", true)},
+      {file, "sw1;cisco;\n", line(1, "'sw1;cisco;'", true)},
+      {file, std::string(100, 'x') + " y\n", line(1, "'" + std::string(80, 'x') + "'...", false)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + ": " + c.content);
+    if (c.path == file) writeFile(file, c.content);
+    RunOptions options;
+    options.env = {{"BACKUP_MONITOR_INVENTORY", c.path}};
+    EXPECT_EQ(describe(runAgent({"descobertaBackups", dir, "s", "debug"}, options)),
+              expected(1, "", c.report));
+  }
+}
+
 // The health report reads exactly the files collection reports: the newest backup of each host
 // by its name's date, in host order; every entry of a modification-time directory, duplicates
 // included, in listing order. What cannot be read (a directory, a FIFO that must not block the
