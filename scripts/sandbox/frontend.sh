@@ -118,7 +118,8 @@ import_template() {
   local groups=groups rules
   # 7.0 keeps templates in template groups.
   [ "$version" = 6.0 ] || groups=template_groups
-  rules=$(jq -nc --arg groups "$groups" '[$groups, "templates", "discoveryRules", "items", "triggers"]
+  rules=$(jq -nc --arg groups "$groups" '[$groups, "templates", "valueMaps", "templateDashboards", "discoveryRules",
+    "items", "triggers", "graphs"]
     | map({key: ., value: {createMissing: true, updateExisting: true}}) | from_entries')
   [ "$(api_call configuration.import "$(jq -nc --rawfile source "$1" --argjson rules "$rules" \
     '{format: "yaml", source: $source, rules: $rules}')")" = true ] || return 1
