@@ -64,7 +64,7 @@ test: deps-server
 # shellcheck on every shell script (the sandbox's rooms through the script that sources them).
 SHELL_SCRIPTS = .ci/run scripts/demo scripts/fuzz scripts/install-deps scripts/package-check \
   scripts/release-check scripts/sandbox-demo scripts/screenshots scripts/zabbix-sandbox \
-  tests/integration/*.sh
+  tests/integration/*.sh bench/*.sh
 lint: deps
 	@scripts/install-deps clang-format clang-tidy shellcheck
 	@cmake -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBM_BENCH=ON >/dev/null
@@ -82,6 +82,7 @@ bench: deps
 	build/bench/bench/delivery_bench 10000
 	build/bench/bench/scan_bench build/bench/src/cli/backup-monitor $${TMPDIR:-/tmp}/backup-monitor-bench
 	build/bench/bench/health_bench $${TMPDIR:-/tmp}/backup-monitor-bench
+	bench/inventory_bench.sh build/bench/src/cli/backup-monitor
 
 # The fuzz targets need clang (libFuzzer), in a build of their own.
 FUZZ_RUNS ?= 10000000

@@ -1,5 +1,5 @@
-// Logs in to the sandbox's frontend as Admin and saves three pages as PNG: the ages and the sizes
-// in Latest data, and Problems, of one host. Run by scripts/screenshots, which says what it needs.
+// Logs in to the sandbox's frontend as Admin and saves four pages as PNG: the ages and the sizes
+// in Latest data, Problems, and the template's dashboard, of one host. Run by scripts/screenshots, which says what it needs.
 //   node screenshots.js PLAYWRIGHT_CORE_DIR BASE_URL HOSTID OUTPUT_DIR
 const [playwrightDir, base, hostid, out] = process.argv.slice(2);
 const { chromium } = require(playwrightDir);
@@ -34,6 +34,14 @@ const { chromium } = require(playwrightDir);
     });
     await page.screenshot({ path: `${out}/${file}`, fullPage: true });
   }
+  // The dashboard as a full HD screen shows it, without the menu.
+  await page.setViewportSize({ width: 1600, height: 900 });
+  await page.goto(`${base}/zabbix.php?action=host.dashboard.view&hostid=${hostid}&from=now-24h&to=now`,
+                  { waitUntil: 'networkidle' });
+  await page.addStyleTag({ content: '.sidebar { display: none !important; }' +
+                                    ' .wrapper { margin-left: 0 !important; }' });
+  await page.waitForTimeout(3000);
+  await page.screenshot({ path: `${out}/dashboard.png`, fullPage: true });
   await browser.close();
 })().catch((error) => {
   console.error(error);
