@@ -25,8 +25,9 @@ wait_for "items discovered through the proxy" "SELECT count(*) FROM items WHERE 
 
 # The new items reach the server's cache, then the proxy's.
 "$sandbox" reload
-# Each device's age, health, size and digest, and the host's empty-directory trapper.
-wait_proxy_items backup-proxy 127.0.0.1 16
+# Each device's age, health, size, completeness and digest, the host's empty-directory trapper, and
+# the inventory's trapper with its three counts.
+wait_proxy_items backup-proxy 127.0.0.1 20
 
 start=$(date +%s%N)
 out=$("$agent" coletarData "$dir" 127.0.0.1:10053 backups)

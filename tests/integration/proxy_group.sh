@@ -28,7 +28,8 @@ wait_for "items discovered through $owner" "SELECT count(*) FROM items WHERE fla
 "$sandbox" reload
 owner_name=proxy-a
 [ "${owner%:*}" = 127.0.0.1 ] || owner_name=proxy-b
-wait_proxy_items "$owner_name" "${owner%:*}" 16  # 3 devices × 5, and the empty-directory trapper
+# 3 devices × 5, the empty-directory trapper, the inventory's trapper and its three counts
+wait_proxy_items "$owner_name" "${owner%:*}" 20
 # $other behind a forwarder on 127.0.0.3:10053 that logs each connection it accepts.
 timeout 120 socat -d -d TCP-LISTEN:10053,bind=127.0.0.3,fork,reuseaddr "TCP:$other" \
   2>"$tmp/forwarder.log" &
