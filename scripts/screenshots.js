@@ -26,6 +26,8 @@ const { chromium } = require(playwrightDir);
      `zabbix.php?action=problem.view&filter_set=1&hostids%5B%5D=${hostid}&show_opdata=1`],
   ];
   for (const [file, path] of shots) {
+    // Problems has a row per problem, and the page scrolls inside its own frame: room for all.
+    await page.setViewportSize({ width: 1200, height: file === 'problems.png' ? 460 : 300 });
     await page.goto(`${base}/${path}`, { waitUntil: 'networkidle' });
     // The filter forms and the menu take most of the page and say nothing about the agent.
     await page.addStyleTag({
@@ -34,11 +36,11 @@ const { chromium } = require(playwrightDir);
     });
     await page.screenshot({ path: `${out}/${file}`, fullPage: true });
   }
-  // The dashboard as a full HD screen shows it, without the menu.
-  await page.setViewportSize({ width: 1600, height: 900 });
-  await page.goto(`${base}/zabbix.php?action=host.dashboard.view&hostid=${hostid}&from=now-24h&to=now`,
+  // The dashboard as a wide screen shows it, without the menu and the time filter.
+  await page.setViewportSize({ width: 1600, height: 1000 });
+  await page.goto(`${base}/zabbix.php?action=host.dashboard.view&hostid=${hostid}&from=now-12h&to=now`,
                   { waitUntil: 'networkidle' });
-  await page.addStyleTag({ content: '.sidebar { display: none !important; }' +
+  await page.addStyleTag({ content: '.sidebar, .filter-container { display: none !important; }' +
                                     ' .wrapper { margin-left: 0 !important; }' });
   await page.waitForTimeout(3000);
   await page.screenshot({ path: `${out}/dashboard.png`, fullPage: true });

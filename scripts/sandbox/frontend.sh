@@ -18,6 +18,12 @@ prepare_frontend() {
       "$dir/frontend.partial/include/classes/core/CConfigFile.php"
     mv "$dir/frontend.partial" "$dir/frontend"
   fi
+  # The graphs' font is a relative link in the package, which the copy breaks: without it graphs
+  # are drawn without a word, and small ones without their lines.
+  if [ -z "$root" ] && [ ! -e "$dir/frontend/assets/fonts/DejaVuSans.ttf" ]; then
+    rm -rf "$dir/frontend/assets/fonts"
+    cp -rL /usr/share/zabbix/assets/fonts "$dir/frontend/assets/fonts"
+  fi
   cat >"$settings" <<PHP
 <?php
 \$DB['TYPE'] = 'POSTGRESQL';
