@@ -119,11 +119,12 @@ std::string shownLine(std::string_view line) {
 
 }  // namespace
 
-Inventory readInventory(const std::string& path) {
-  const std::string text = inventoryText(path);
+Inventory readInventory(const std::string& path) { return inventoryOf(inventoryText(path), path); }
+
+Inventory inventoryOf(std::string_view text, const std::string& path) {
   Inventory inventory{path, {}};
   inventory.names.reserve(text.size() / 8, text.size());
-  std::string_view rest(text);
+  std::string_view rest = text;
   if (rest.substr(0, 3) == "\xef\xbb\xbf") rest.remove_prefix(3);
   Form form = Form::Unknown;
   std::string name;

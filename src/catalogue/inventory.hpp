@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/listing.hpp"
@@ -24,6 +25,9 @@ struct Inventory {
 // line is not understood: a name with blanks in it (two names on a line, a comment after one),
 // control characters, a plain list's line with ";", a router.db line without three fields.
 Inventory readInventory(const std::string& path);
+
+// The same of a file's text already read; path only names it.
+Inventory inventoryOf(std::string_view text, const std::string& path);
 
 // The inventory named by BACKUP_MONITOR_INVENTORY; none when it is unset or empty.
 std::optional<Inventory> environmentInventory();

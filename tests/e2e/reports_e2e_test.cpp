@@ -311,7 +311,7 @@ TEST_F(Reports, InventoryThatCannotBeUsedEndsTheRun) {
     return failureReport(
         "ConfiguracaoInvalida",
         "BACKUP_MONITOR_INVENTORY: '" + file + "' não lista nenhum equipamento" + what,
-        "readInventory", "src/catalogue/inventory.cpp");
+        "inventoryOf", "src/catalogue/inventory.cpp");
   };
   const struct {
     std::string path;
