@@ -59,35 +59,32 @@ void TextTable::prefetch(std::uint64_t hash, int step) const {
   }
 }
 
+std::size_t TextTable::slotOf(std::string_view text, std::uint64_t hash) const {
+  const std::uint64_t tag = hash & kTagMask;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const std::uint64_t slot = slots_[at];
+    if (slot == 0) return at;
+    if ((slot & kTagMask) == tag && (*this)[static_cast<std::uint32_t>(slot) - 1] == text) {
+      return at;
+    }
+  }
+}
+
 std::uint32_t TextTable::intern(std::string_view text, std::uint64_t hash) {
   if (2 * (std::size_t{size()} + 1) > slots_.size()) {
     rehash(std::max<std::size_t>(64, 2 * slots_.size()));
   }
-  const std::uint64_t tag = hash & kTagMask;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-    const std::uint64_t slot = slots_[at];
-    if (slot == 0) {
-      const std::uint32_t id = append(text);
-      slots_[at] = tag | (id + 1);
-      return id;
-    }
-    const auto id = static_cast<std::uint32_t>(slot) - 1;
-    if ((slot & kTagMask) == tag && (*this)[id] == text) return id;
-  }
+  std::uint64_t& slot = slots_[slotOf(text, hash)];
+  if (slot == 0) slot = (hash & kTagMask) | (append(text) + 1);
+  return static_cast<std::uint32_t>(slot) - 1;
 }
 
 std::optional<std::uint32_t> TextTable::find(std::string_view text) const {
   if (slots_.empty()) return std::nullopt;
-  const std::uint64_t hash = hashOf(text);
-  const std::uint64_t tag = hash & kTagMask;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-    const std::uint64_t slot = slots_[at];
-    if (slot == 0) return std::nullopt;
-    const auto id = static_cast<std::uint32_t>(slot) - 1;
-    if ((slot & kTagMask) == tag && (*this)[id] == text) return id;
-  }
+  const std::uint64_t slot = slots_[slotOf(text, hashOf(text))];
+  if (slot == 0) return std::nullopt;
+  return static_cast<std::uint32_t>(slot) - 1;
 }
 
 void TextTable::rehash(std::size_t slots) {

@@ -41,6 +41,8 @@ class TextTable {
 
  private:
   void rehash(std::size_t slots);
+  // The slot that holds text, or the free one where it would go.
+  std::size_t slotOf(std::string_view text, std::uint64_t hash) const;
 
   std::string text_;
   std::vector<std::uint32_t> starts_{0};  // where each text starts; the last is the end
