@@ -73,11 +73,7 @@ SystemLog::SystemLog(const std::string& path) : path_(path), socket_(connectTo(p
 void SystemLog::write(Severity severity, std::string_view text) {
   if (path_.empty()) return;
   std::string shown = withBytesEscaped(visibleText(text));
-  if (shown.size() > kMaxText) {
-    std::size_t cut = kMaxText;
-    while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
-    shown.resize(cut);  // whole characters only
-  }
+  shown.resize(utf8::wholeStart(shown, kMaxText).size());
   // Appended piece by piece: GCC 12 misreads a chain of + on a temporary as overlapping copies.
   std::string line = "<";
   line += std::to_string(kFacilityUser | static_cast<int>(severity));

@@ -68,4 +68,11 @@ bool isAscii(std::string_view text) {
   return true;
 }
 
+std::string_view wholeStart(std::string_view text, std::size_t most) {
+  if (text.size() <= most) return text;
+  std::size_t cut = most;
+  while (cut > 0 && isContinuation(static_cast<unsigned char>(text[cut]))) --cut;
+  return text.substr(0, cut);
+}
+
 }  // namespace bm::utf8

@@ -17,4 +17,8 @@ void append(std::string& out, char32_t codePoint);
 
 bool isAscii(std::string_view text);
 
+// The longest start of text of at most most bytes that ends between two characters: a cut that
+// never leaves half a character behind.
+std::string_view wholeStart(std::string_view text, std::size_t most);
+
 }  // namespace bm::utf8

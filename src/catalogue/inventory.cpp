@@ -11,6 +11,7 @@
 
 #include "base/failure.hpp"
 #include "base/fd.hpp"
+#include "base/utf8.hpp"
 #include "catalogue/unicode_name.hpp"
 
 namespace bm {
@@ -103,10 +104,8 @@ std::optional<std::string_view> lineDevice(std::string_view line, Form form) {
 
 // The line as a failure report shows it: its start, cut at a character's beginning.
 std::string shownLine(std::string_view line) {
-  if (line.size() <= kQuotedLine) return quotedText(line);
-  std::size_t cut = kQuotedLine;
-  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xc0) == 0x80) --cut;
-  return quotedText(line.substr(0, cut)) + "...";
+  const std::string_view start = utf8::wholeStart(line, kQuotedLine);
+  return quotedText(start) + (start.size() < line.size() ? "..." : "");
 }
 
 [[noreturn]] void notUnderstood(const std::string& path, std::size_t number, std::string_view line,

@@ -47,5 +47,19 @@ TEST(Utf8, EncodesEveryLength) {
   EXPECT_EQ(decode(out), U"a\u00e3\u20ac\U0001F600");
 }
 
+// A cut keeps whole characters: at a character's middle it falls back to its start.
+TEST(Utf8, WholeStartNeverCutsACharacter) {
+  const std::string text = "a\xc3\xa3\xe2\x82\xac";  // a, ã (2 bytes), € (3 bytes)
+  const struct {
+    std::size_t most;
+    std::string_view start;
+  } cases[] = {{0, ""},          {1, "a"},  {2, "a"},  {3, "a\xc3\xa3"},
+               {5, "a\xc3\xa3"}, {6, text}, {99, text}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.most);
+    EXPECT_EQ(utf8::wholeStart(text, c.most), c.start);
+  }
+}
+
 }  // namespace
 }  // namespace bm
