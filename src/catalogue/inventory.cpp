@@ -32,10 +32,8 @@ constexpr std::size_t kQuotedLine = 80;
 // refused unless it is a regular file of a sane size.
 std::string inventoryText(const std::string& path) {
   const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0)
-    refuse("não foi possível ler " + quotedText(path) + ": " + std::strerror(errno));
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) {
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
     refuse("não foi possível ler " + quotedText(path) + ": " + std::strerror(errno));
   }
   if (!S_ISREG(status.st_mode)) refuse(quotedText(path) + " não é um arquivo regular");
